@@ -1,0 +1,3 @@
+#include "effect.h"
+
+EffectState gEffectState;

@@ -1,0 +1,135 @@
+// The settings store against the registry of the build tree's own Wine prefix.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "settings/settings.h"
+
+namespace {
+
+class SettingsStore : public ::testing::Test {
+ protected:
+  void SetUp() override { RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKeyPath); }
+  void TearDown() override { RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKeyPath); }
+
+  static HKEY Key() {
+    HKEY key;
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                              &key, NULL),
+              ERROR_SUCCESS);
+    return key;
+  }
+  static void Store(const char *name, DWORD type, const void *data, DWORD size) {
+    HKEY key = Key();
+    EXPECT_EQ(RegSetValueExA(key, name, 0, type, static_cast<const BYTE *>(data), size),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+  static void StoreDword(const char *name, int32_t value) {
+    Store(name, REG_DWORD, &value, sizeof value);
+  }
+  static Settings Loaded() {
+    gSettings = {-77, -77};
+    LoadSettings();
+    return gSettings;
+  }
+  static bool ReadStored(const char *name, DWORD &type, int32_t &value) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+      return false;
+    DWORD size = sizeof value;
+    LONG status = RegQueryValueExA(key, name, NULL, &type, reinterpret_cast<BYTE *>(&value), &size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS && size == 4;
+  }
+};
+
+TEST_F(SettingsStore, NoKeyGivesTheDefaults) {
+  Settings s = Loaded();
+  EXPECT_EQ(s.method, 2);
+  EXPECT_EQ(s.lossy, 0);
+}
+
+TEST_F(SettingsStore, ReadsStoredDwordsAndClampsThem) {
+  struct Case {
+    int32_t method, lossy, expectedMethod, expectedLossy;
+  } cases[] = {
+      {1, 1, 1, 1},   {3, 0, 3, 0}, {0, 5, 1, 1},
+      {-4, -1, 1, 0}, {7, 2, 3, 1}, {INT32_MIN, INT32_MAX, 1, 1},
+  };
+  for (const Case &c : cases) {
+    StoreDword("Method", c.method);
+    StoreDword("Lossy", c.lossy);
+    Settings s = Loaded();
+    EXPECT_EQ(s.method, c.expectedMethod) << c.method;
+    EXPECT_EQ(s.lossy, c.expectedLossy) << c.lossy;
+  }
+}
+
+TEST_F(SettingsStore, WrongTypesAndSizesFallBackOneValueAtATime) {
+  StoreDword("Lossy", 1);
+  const char text[] = "3";
+  Store("Method", REG_SZ, text, sizeof text);
+  EXPECT_EQ(Loaded().method, 2);
+  EXPECT_EQ(Loaded().lossy, 1);  // the other value is still read
+
+  const unsigned char eight[8] = {3, 0, 0, 0, 0, 0, 0, 0};
+  Store("Method", REG_BINARY, eight, sizeof eight);
+  EXPECT_EQ(Loaded().method, 2);
+  Store("Method", REG_BINARY, eight, 4);  // four bytes, but not a REG_DWORD
+  EXPECT_EQ(Loaded().method, 2);
+  Store("Method", REG_DWORD, eight, sizeof eight);  // a REG_DWORD too long for its type
+  EXPECT_EQ(Loaded().method, 2);
+  Store("Method", REG_DWORD, eight, 2);  // and one too short: no garbage from the spare bytes
+  EXPECT_EQ(Loaded().method, 2);
+  const DWORD bigEndianThree = 0x03000000;
+  Store("Lossy", REG_DWORD_BIG_ENDIAN, &bigEndianThree, 4);
+  EXPECT_EQ(Loaded().lossy, 0);
+
+  StoreDword("Method", 3);
+  RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKeyPath);
+  Settings s = Loaded();
+  EXPECT_EQ(s.method, 2);
+  EXPECT_EQ(s.lossy, 0);
+}
+
+TEST_F(SettingsStore, SaveCreatesTheKeyWithASpaceForItsClass) {
+  gSettings = {3, 1};
+  SaveSettings();
+  HKEY key;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, &key), ERROR_SUCCESS);
+  char keyClass[16] = {};
+  DWORD classLength = sizeof keyClass;
+  ASSERT_EQ(RegQueryInfoKeyA(key, keyClass, &classLength, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
+                             NULL, NULL),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(std::string(keyClass, classLength), " ");
+
+  DWORD type = 0;
+  int32_t value = 0;
+  ASSERT_TRUE(ReadStored("Method", type, value));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(value, 3);
+  ASSERT_TRUE(ReadStored("Lossy", type, value));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(value, 1);
+}
+
+TEST_F(SettingsStore, SaveReplacesWhatWasThereWithCleanDwords) {
+  const char text[] = "garbage";
+  Store("Method", REG_SZ, text, sizeof text);
+  StoreDword("Lossy", 1);
+  gSettings = {1, 0};
+  SaveSettings();
+  Settings s = Loaded();
+  EXPECT_EQ(s.method, 1);
+  EXPECT_EQ(s.lossy, 0);
+  DWORD type = 0;
+  int32_t value = 0;
+  ASSERT_TRUE(ReadStored("Method", type, value));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+}
+
+}  // namespace
