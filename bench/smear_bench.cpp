@@ -41,12 +41,13 @@ void DirectStep(uint32_t *pixels, int32_t width, int32_t height) {
         static_cast<uint32_t>(y) < static_cast<uint32_t>(height))
       pixels[y * width + x] = (c & 0xFF00u) | (c & 0xFFu) << 16 | (c >> 16 & 0xFFu);
   };
+  const bool lossy = gSettings.lossy == 1;
+  const int32_t method = gSettings.method;
   for (int i = 0; i < kSamplesPerStep; ++i) {
     int32_t x = static_cast<int32_t>(RandomBelow(static_cast<uint32_t>(width), FixedClock));
     int32_t y = static_cast<int32_t>(RandomBelow(static_cast<uint32_t>(height), FixedClock));
-    bool lossy = gSettings.lossy == 1;
     uint32_t c;
-    if (gSettings.method == SmearMelting) {
+    if (method == SmearMelting) {
       uint32_t above = read(x, y - 1);
       c = AverageOfFive(above, above, read(x - 1, y), read(x + 1, y), read(x, y), lossy);
     } else {
@@ -54,7 +55,7 @@ void DirectStep(uint32_t *pixels, int32_t width, int32_t height) {
                         lossy);
     }
     write(x, y, c);
-    if (gSettings.method == SmearFaster) {
+    if (method == SmearFaster) {
       write(x + 1, y, c);
       write(x, y - 1, c);
       write(x - 1, y, c);

@@ -66,17 +66,21 @@ inline COLORREF AverageOfFive(uint32_t a, uint32_t b, uint32_t c, uint32_t d, ui
 //   COLORREF Read(int32_t x, int32_t y)   CLR_INVALID where there is no pixel
 //   void Write(int32_t x, int32_t y, COLORREF c)   dropped where there is no pixel
 // and is taken as a template parameter so that its reads and writes inline into this loop.
+// A surface is a small view (a pointer and bounds, or a device context) passed by value, so
+// that its fields stay in registers while the pixels it points to are written.
 // Every write is visible to the samples after it: the step works in place.
 template <class Surface>
-void SmearStep(Surface &surface, int32_t left, int32_t top, int32_t right, int32_t bottom,
+void SmearStep(Surface surface, int32_t left, int32_t top, int32_t right, int32_t bottom,
                TickClock clock) {
+  // The settings do not change during a step.
+  const bool lossy = gSettings.lossy == 1;
+  const int32_t method = gSettings.method;
   for (int i = 0; i < kSamplesPerStep; ++i) {
     int32_t x =
         left + static_cast<int32_t>(RandomBelow(static_cast<uint32_t>(right - left), clock));
     int32_t y = top + static_cast<int32_t>(RandomBelow(static_cast<uint32_t>(bottom - top), clock));
-    bool lossy = gSettings.lossy == 1;
     COLORREF c;
-    if (gSettings.method == SmearMelting) {
+    if (method == SmearMelting) {
       // The pixel above counts twice and the one below not at all: colour runs downwards.
       uint32_t above = SampleColor(surface.Read(x, y - 1));
       c = AverageOfFive(above, above, SampleColor(surface.Read(x - 1, y)),
@@ -88,7 +92,7 @@ void SmearStep(Surface &surface, int32_t left, int32_t top, int32_t right, int32
                         SampleColor(surface.Read(x, y + 1)), lossy);
     }
     surface.Write(x, y, c);
-    if (gSettings.method == SmearFaster) {
+    if (method == SmearFaster) {
       surface.Write(x + 1, y, c);
       surface.Write(x, y - 1, c);
       surface.Write(x - 1, y, c);

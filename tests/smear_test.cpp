@@ -59,6 +59,14 @@ struct RecordingSurface {
     image.Write(x, y, c);
   }
   void Set(int32_t x, int32_t y, COLORREF c) { image.Write(x, y, c); }
+
+  // What the step takes: a view of this surface, passed by value.
+  struct View {
+    RecordingSurface *s;
+    COLORREF Read(int32_t x, int32_t y) const { return s->Read(x, y); }
+    void Write(int32_t x, int32_t y, COLORREF c) { s->Write(x, y, c); }
+  };
+  View view() { return {this}; }
   COLORREF At(int32_t x, int32_t y) const { return image.Read(x, y); }
 };
 
@@ -145,7 +153,7 @@ COLORREF FirstAverage(int32_t method, int32_t lossy, uint32_t redSum, uint32_t g
   }
   Use(method, lossy);
   Reseed(7);
-  SmearStep(surface, 1, 1, 2, 2, FakeClock);
+  SmearStep(surface.view(), 1, 1, 2, 2, FakeClock);
   EXPECT_EQ(surface.writes.size(), method == SmearFaster ? 5000u : 1000u);
   return surface.writes.at(0).c;
 }
@@ -180,7 +188,7 @@ TEST(SmearStep, KeepsAUniformSurfaceExactlyAwayFromTheBorders) {
         RecordingSurface surface(40, 30, c);
         Use(method, lossy);
         Reseed(12345);
-        for (int step = 0; step < 20; ++step) SmearStep(surface, 1, 1, 39, 29, FakeClock);
+        for (int step = 0; step < 20; ++step) SmearStep(surface.view(), 1, 1, 39, 29, FakeClock);
         for (int32_t y = 0; y < 30; ++y)
           for (int32_t x = 0; x < 40; ++x) ASSERT_EQ(surface.At(x, y), c) << x << "," << y;
       }
@@ -203,7 +211,7 @@ TEST(SmearStep, ReadsBlackOutsideTheSurfaceAndDropsWritesThere) {
     RecordingSurface surface(4, 4, white);
     Use(k.method, 0);
     Reseed(99);
-    SmearStep(surface, 0, 0, 1, 1, FakeClock);
+    SmearStep(surface.view(), 0, 0, 1, 1, FakeClock);
     ASSERT_FALSE(surface.writes.empty());
     EXPECT_EQ(surface.writes[0].x, 0);
     EXPECT_EQ(surface.writes[0].y, 0);
@@ -230,7 +238,7 @@ TEST(SmearStep, EveryWriteIsSeenByTheSamplesAfterIt) {
   surface.Set(1, 1, Rgb(255, 255, 255));
   Use(SmearGradual, 0);
   Reseed(5);
-  SmearStep(surface, 1, 1, 2, 2, FakeClock);
+  SmearStep(surface.view(), 1, 1, 2, 2, FakeClock);
   ASSERT_EQ(surface.writes.size(), 1000u);
   EXPECT_EQ(Red(surface.writes[0].c), 51u);
   EXPECT_EQ(Red(surface.writes[1].c), 10u);  // 51 / 5 rounded
@@ -242,7 +250,7 @@ TEST(SmearStep, ZeroWidthOrHeightPinsSamplesToAColumnOrARow) {
   Use(SmearGradual, 0);
   RecordingSurface column(10, 10, Rgb(90, 90, 90));
   Reseed(3);
-  SmearStep(column, 4, 0, 4, 10, FakeClock);
+  SmearStep(column.view(), 4, 0, 4, 10, FakeClock);
   bool rowsVary = false;
   for (const LoggedWrite &w : column.writes) {
     EXPECT_EQ(w.x, 4);
@@ -254,12 +262,12 @@ TEST(SmearStep, ZeroWidthOrHeightPinsSamplesToAColumnOrARow) {
 
   RecordingSurface row(10, 10, Rgb(90, 90, 90));
   Reseed(3);
-  SmearStep(row, 0, 6, 10, 6, FakeClock);
+  SmearStep(row.view(), 0, 6, 10, 6, FakeClock);
   for (const LoggedWrite &w : row.writes) EXPECT_EQ(w.y, 6);
 
   RecordingSurface point(10, 10, Rgb(90, 90, 90));
   Reseed(3);
-  SmearStep(point, 2, 8, 2, 8, FakeClock);
+  SmearStep(point.view(), 2, 8, 2, 8, FakeClock);
   for (const LoggedWrite &w : point.writes) {
     EXPECT_EQ(w.x, 2);
     EXPECT_EQ(w.y, 8);
@@ -341,7 +349,7 @@ TEST(SmearStep, LossyDarkensANoisyPictureAndRoundedDoesNot) {
     double start = MeanBrightness(surface);
     Use(SmearGradual, lossy);
     Reseed(77);
-    for (int step = 0; step < 50; ++step) SmearStep(surface, 1, 1, 63, 63, FakeClock);
+    for (int step = 0; step < 50; ++step) SmearStep(surface.view(), 1, 1, 63, 63, FakeClock);
     mean[lossy] = MeanBrightness(surface) - start;
   }
   // About 13 writes per pixel, each losing 0.4 of a level per channel on average.
@@ -357,7 +365,7 @@ TEST(SmearStep, MeltingRunsColourDownwards) {
       for (int32_t x = 0; x < 32; ++x) surface.Set(x, y, y < 32 ? Rgb(255, 0, 0) : Rgb(0, 0, 255));
     Use(method, 0);
     Reseed(2024);
-    for (int step = 0; step < 200; ++step) SmearStep(surface, 1, 1, 31, 63, FakeClock);
+    for (int step = 0; step < 200; ++step) SmearStep(surface.view(), 1, 1, 31, 63, FakeClock);
     redBelow = blueAbove = 0;
     for (int32_t y = 0; y < 64; ++y)
       for (int32_t x = 1; x < 31; ++x) {
