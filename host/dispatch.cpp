@@ -10,12 +10,12 @@ int RunPreviewCommand(const char *handleText) {
 }
 
 void InvokePasswordChange(HWND owner) {
-  typedef DWORD(WINAPI * PwdChangePasswordProc)(LPCSTR provider, HWND owner, DWORD, DWORD);
+  typedef DWORD(WINAPI * PwdChangePasswordProc)(LPCSTR provider, HWND owner, DWORD, void *);
   HMODULE library = LoadLibraryA("MPR.DLL");
   if (library == NULL) return;
   PwdChangePasswordProc change = reinterpret_cast<PwdChangePasswordProc>(
       reinterpret_cast<void (*)()>(GetProcAddress(library, "PwdChangePasswordA")));
-  if (change != NULL) change("SCRSAVE", owner, 0, 0);
+  if (change != NULL) change("SCRSAVE", owner, 0, NULL);
   FreeLibrary(library);
 }
 

@@ -247,11 +247,22 @@ TEST_F(PasswordChange, MissingModuleOrFunctionIsASilentNoOp) {
   EXPECT_EQ(RunModule(noMpr, "/a 0"), 0u) << "no MPR.DLL";
 }
 
+// The system's saver-running flag, which Wine keeps for the whole session. A process keeps the
+// value it first read, so it is read by a new process each time: this program started with
+// kReadFlagSwitch, whose exit code is the flag.
+const UINT kGetScreenSaverRunning = 0x0072;  // SPI_GETSCREENSAVERRUNNING
+const char kReadFlagSwitch[] = "--saver-running-flag";
+std::string gSelf;
+
+DWORD SaverRunningFlag() {
+  return RunModule(gSelf, kReadFlagSwitch);
+}
+
 // The 32-bit module under emulation: each start takes about a minute, so the processes run side
-// by side. The faulting build writes through a bad pointer on its invalid command; the guard
-// must end it with -1 (execution resuming would end it with 7, an unhandled fault with the
-// exception's code).
-TEST(Module32, InvalidSwitchesAndAHandledFaultEndWithMinusOne) {
+// by side where they can. The faulting build writes through a bad pointer on its invalid
+// command; ending with -1 shows the guard handled the fault (execution resuming would end it
+// with 7, an unhandled fault with the exception's code).
+TEST(Module32, InvalidSwitchesAndHandledFaultsEndWithMinusOne) {
   // The system's filter answers "handle it" when no debugger can be started.
   const char *aeDebug = "Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug";
   for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
@@ -268,22 +279,39 @@ TEST(Module32, InvalidSwitchesAndAHandledFaultEndWithMinusOne) {
   std::string folder = Folder("fault");
   std::string faultingNine = CopyInto(folder, WindowsPath(gFaulting32), "VandrelFaultNine.scr");
   SetAppDefaults("VandrelFaultNine.scr", "win98");
+  ASSERT_TRUE(SystemParametersInfoA(SPI_SCREENSAVERRUNNING, TRUE, NULL, 0));
+  ASSERT_EQ(SaverRunningFlag(), 1u);
 
-  Process invalid, preview, faultNt, faultNine;
-  invalid.Start(WindowsPath(gModule32), "/x");
-  preview.Start(WindowsPath(gModule32), "/p 0");
-  faultNt.Start(WindowsPath(gFaulting32), "/x");
-  faultNine.Start(faultingNine, "/x");
-  EXPECT_EQ(invalid.Wait(400000), kFailed) << "/x";
-  EXPECT_EQ(preview.Wait(400000), kFailed) << "/p 0";
-  EXPECT_EQ(faultNt.Wait(400000), kFailed) << "fault, Windows NT family";
-  EXPECT_EQ(faultNine.Wait(400000), kFailed) << "fault, Windows 95 family";
+  // Windows NT family: the flag is not the saver's business and stays as it was.
+  {
+    Process invalid, preview, faultNt;
+    invalid.Start(WindowsPath(gModule32), "/x");
+    preview.Start(WindowsPath(gModule32), "/p 0");
+    faultNt.Start(WindowsPath(gFaulting32), "/x");
+    EXPECT_EQ(invalid.Wait(400000), kFailed) << "/x";
+    EXPECT_EQ(preview.Wait(400000), kFailed) << "/p 0";
+    EXPECT_EQ(faultNt.Wait(400000), kFailed) << "fault, Windows NT family";
+    EXPECT_EQ(SaverRunningFlag(), 1u);
+  }
+  // Windows 95 family: the guard clears the flag before the process ends.
+  EXPECT_EQ(RunModule(faultingNine, "/x", 400000), kFailed) << "fault, Windows 95 family";
+  EXPECT_EQ(SaverRunningFlag(), 0u);
+
+  SystemParametersInfoA(SPI_SCREENSAVERRUNNING, FALSE, NULL, 0);
   SetAppDefaults("VandrelFaultNine.scr", nullptr);
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (argc == 2 && std::string(argv[1]) == kReadFlagSwitch) {
+    BOOL running = 2;
+    SystemParametersInfoA(kGetScreenSaverRunning, 0, &running, 0);
+    return running;
+  }
+  char self[MAX_PATH];
+  GetModuleFileNameA(NULL, self, MAX_PATH);
+  gSelf = self;
   ::testing::InitGoogleTest(&argc, argv);
   if (argc != 6) {
     std::fprintf(stderr, "usage: module_process_test MODULE64 MODULE32 FAULTING32 MPR MPR_BARE\n");
