@@ -88,6 +88,11 @@ int RunSaverWindow(HWND parent);
 LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 // Mode dispatch and process exit.
+// The exit code of a run whose mode failed with a structured exception that the system's
+// unhandled-exception filter let the program handle.
+const int kGuardedFailure = -1;
+// Runs body(text) inside the failure guard (32-bit build; the 64-bit test build runs it bare).
+int RunGuarded(int (*body)(const char *), const char *text);
 extern "C" void SaverEntry();
 int RunSaverCommand(HINSTANCE instance, const char *tail);
 int RunPreviewCommand(const char *handleText);
