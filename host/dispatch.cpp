@@ -6,8 +6,19 @@ int RunSaverCommand(HINSTANCE instance, const char *tail) {
   DetectPlatformFamily();
   SaverCommand command = DecodeCommand(tail);
   switch (command.kind) {
+    case SaverCommandKind::RunFullScreen:
+      return RunSaverWindow(NULL);
+    case SaverCommandKind::RunPreview:
+      return RunPreviewCommand(command.handleText);
     default:
-      // No mode runs yet: every command fails.
+      // The other modes do not run yet: they fail.
       return -1;
   }
+}
+
+int RunPreviewCommand(const char *handleText) {
+  uint32_t handle = ParseDecimalHandle(handleText);
+  HWND parent = reinterpret_cast<HWND>(static_cast<uintptr_t>(handle));
+  if (handle == 0 || !IsWindow(parent)) return -1;
+  return RunSaverWindow(parent);
 }
