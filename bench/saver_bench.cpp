@@ -104,15 +104,6 @@ int StepBench() {
   return 0;
 }
 
-int RunSaver(const char *surface) {
-  if (std::strcmp(surface, "device") == 0)
-    wintest::PatchImport("gdi32.dll", "CreateDIBSection",
-                         reinterpret_cast<void *>(FailingCreateDIBSection));
-  gHostState.instance = GetModuleHandleA(NULL);
-  DetectPlatformFamily();
-  return RunSaverWindow(NULL);
-}
-
 double Seconds(const FILETIME &t) {
   ULARGE_INTEGER v;
   v.LowPart = t.dwLowDateTime;
@@ -120,44 +111,67 @@ double Seconds(const FILETIME &t) {
   return static_cast<double>(v.QuadPart) / 1e7;
 }
 
-double CpuSeconds(HANDLE process) {
+// Processor time of this process so far. Wine answers this for the calling process only.
+double CpuSeconds() {
   FILETIME created, exited, kernel, user;
-  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return -1;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return -1;
   return Seconds(kernel) + Seconds(user);
 }
 
-// The share of one processor the saver process used over kSeconds, after a short settling.
-double CpuShare(const char *surface) {
-  char self[MAX_PATH];
-  GetModuleFileNameA(NULL, self, sizeof self);
-  char line[MAX_PATH + 32];
-  std::snprintf(line, sizeof line, "\"%s\" run %s", self, surface);
-  STARTUPINFOA si = {};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi;
-  if (!CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) return -1;
+const char *gSurface;
+
+// Beside the saver's own thread: lets it settle, measures its processor share, then ends it
+// the way a user would.
+DWORD WINAPI MeasureSaver(void *) {
   HWND saver = NULL;
-  wintest::PumpUntil(
-      [&] { return (saver = FindWindowA("WindowsScreenSaverClass", "Screen Saver")) != NULL; },
-      30000);
+  for (int i = 0; i < 3000 && saver == NULL; ++i) {
+    Sleep(10);
+    saver = FindWindowA("WindowsScreenSaverClass", "Screen Saver");
+  }
   Sleep(2000);
-  double cpu0 = CpuSeconds(pi.hProcess), wall0 = Now();
+  double cpu0 = CpuSeconds(), wall0 = Now();
   Sleep(kSeconds * 1000);
-  double cpu1 = CpuSeconds(pi.hProcess), wall1 = Now();
-  if (saver != NULL) PostMessageA(saver, WM_KEYDOWN, VK_SPACE, 0);
-  if (WaitForSingleObject(pi.hProcess, 20000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
-  CloseHandle(pi.hProcess);
-  CloseHandle(pi.hThread);
-  if (cpu0 < 0 || cpu1 < 0) return -1;
-  return (cpu1 - cpu0) / (wall1 - wall0);
+  double cpu1 = CpuSeconds(), wall1 = Now();
+  std::printf("%-7s %.3f of one processor over %.1f s (working image %s)\n", gSurface,
+              (cpu1 - cpu0) / (wall1 - wall0), wall1 - wall0,
+              gEffectState.imagePixels != NULL ? "in use" : "absent");
+  std::fflush(stdout);
+  PostMessageA(saver, WM_KEYDOWN, VK_SPACE, 0);
+  return 0;
 }
 
+int RunSaver(const char *surface) {
+  gSurface = surface;
+  if (std::strcmp(surface, "device") == 0)
+    wintest::PatchImport("gdi32.dll", "CreateDIBSection",
+                         reinterpret_cast<void *>(FailingCreateDIBSection));
+  gHostState.instance = GetModuleHandleA(NULL);
+  DetectPlatformFamily();
+  HANDLE thread = CreateThread(NULL, 0, MeasureSaver, NULL, 0, NULL);
+  int result = RunSaverWindow(NULL);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  return result;
+}
+
+// Each surface in a saver process of its own, one after the other.
 int CpuBench() {
-  double image = CpuShare("image");
-  double device = CpuShare("device");
-  std::printf("processor share of the running saver over %d s (1.0 = one processor)\n", kSeconds);
-  std::printf("image  %.3f\ndevice %.3f\n", image, device);
-  if (image > 0) std::printf("ratio  %.2fx\n", device / image);
+  char self[MAX_PATH];
+  GetModuleFileNameA(NULL, self, sizeof self);
+  std::printf("processor share of the running saver, 1.0 = one processor\n");
+  std::fflush(stdout);
+  const char *surfaces[] = {"image", "device"};
+  for (const char *surface : surfaces) {
+    char line[MAX_PATH + 32];
+    std::snprintf(line, sizeof line, "\"%s\" run %s", self, surface);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    if (!CreateProcessA(NULL, line, NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) return 1;
+    WaitForSingleObject(pi.hProcess, (kSeconds + 60) * 1000);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+  }
   return 0;
 }
 
