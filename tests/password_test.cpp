@@ -133,6 +133,24 @@ TEST_F(Win95Password, RefusalKeepsTheSaverAndAcceptanceEndsIt) {
   if (runningWhileLoaded == -1) std::printf("the system cannot report the saver-running flag\n");
 }
 
+TEST_F(Win95Password, InputDuringTheCheckAsksForNoSecondCheckWhileTicksGoOn) {
+  StorePasswordSwitch(1);
+  LoadPasswordVerifier();
+  ASSERT_NE(gHostState.verifyEntry, nullptr);
+  HWND hwnd = MakeSaver();
+  SetEnv("VANDREL_VERIFY_NESTED", 1);
+  SetEnv("VANDREL_VERIFY_NESTED_CLOSES", 0);
+  SetEnv("VANDREL_VERIFY_NESTED_TICKS", 0);
+  Press(hwnd);
+  SetEnv("VANDREL_VERIFY_NESTED", 0);
+  EXPECT_EQ(Env("VANDREL_VERIFY_CALLS"), 1);
+  EXPECT_EQ(Env("VANDREL_VERIFY_NESTED_CLOSES"), 0);
+  EXPECT_GT(Env("VANDREL_VERIFY_NESTED_TICKS"), 0);
+  EXPECT_TRUE(IsWindow(hwnd));
+  DestroyWindow(hwnd);
+  UnloadPasswordVerifier();
+}
+
 TEST_F(Win95Password, WithoutThePasswordSwitchNothingIsLoadedAndInputCloses) {
   StorePasswordSwitch(0);
   int loads = Env("VANDREL_VERIFY_LOADS");

@@ -245,6 +245,26 @@ TEST_F(SaverWindow, TicksRunTheStepUntilTheSaverIsClosing) {
   EXPECT_EQ(DefaultCallsOf(WM_KEYDOWN, 0x41), 1);
 }
 
+// An input method the process already has is detached from the window for its life.
+TEST_F(SaverWindow, InputMethodAlreadyLoadedIsDetached) {
+  HMODULE imm = LoadLibraryA("IMM32.DLL");
+  ASSERT_NE(imm, nullptr);
+  HWND hwnd = MakeSaver();
+  EXPECT_EQ(gHostState.immModule, imm);
+  ASSERT_NE(gHostState.immAssociateEntry, nullptr);
+  typedef HIMC(WINAPI * GetContext)(HWND);
+  typedef BOOL(WINAPI * ReleaseContext)(HWND, HIMC);
+  GetContext getContext =
+      reinterpret_cast<GetContext>(reinterpret_cast<void *>(GetProcAddress(imm, "ImmGetContext")));
+  ReleaseContext releaseContext = reinterpret_cast<ReleaseContext>(
+      reinterpret_cast<void *>(GetProcAddress(imm, "ImmReleaseContext")));
+  HIMC context = getContext(hwnd);
+  EXPECT_EQ(context, nullptr);
+  if (context != NULL) releaseContext(hwnd, context);
+  EXPECT_NE(gHostState.previousImeContext, nullptr);
+  FreeLibrary(imm);
+}
+
 TEST_F(SaverWindow, TitleCannotBeChanged) {
   HWND hwnd = MakeSaver();
   EXPECT_FALSE(SetWindowTextA(hwnd, "something else"));
