@@ -168,6 +168,27 @@ TEST_F(Win95Password, WithoutThePasswordSwitchNothingIsLoadedAndInputCloses) {
   EXPECT_EQ(Env("VANDREL_VERIFY_CALLS"), 0);
 }
 
+// The switch is read as four bytes whatever its type: short text is non-zero, even "0", and
+// text longer than four bytes cannot be read at all.
+TEST_F(Win95Password, PasswordSwitchStoredAsTextCountsByItsBytes) {
+  struct Case {
+    const char *text;
+    bool loads;
+  };
+  const Case cases[] = {{"0", true}, {"abc", true}, {"1234", false}, {"", false}};
+  for (const Case &c : cases) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Control Panel\\Desktop", &key), ERROR_SUCCESS);
+    RegSetValueExA(key, "ScreenSaveUsePassword", 0, REG_SZ, reinterpret_cast<const BYTE *>(c.text),
+                   static_cast<DWORD>(std::strlen(c.text) + 1));
+    RegCloseKey(key);
+    LoadPasswordVerifier();
+    EXPECT_EQ(gHostState.verifyEntry != nullptr, c.loads) << '"' << c.text << '"';
+    UnloadPasswordVerifier();
+    EXPECT_EQ(GetModuleHandleA("PASSWORD.CPL"), nullptr);
+  }
+}
+
 // Drives a running saver loop from a second thread.
 struct Driver {
   HWND parentToClose;
