@@ -359,6 +359,22 @@ TEST_F(SaverWindow, ShowsAndSmearsTheScreenItCovers) {
   EXPECT_EQ(gEffectState.timerId, 0);
 }
 
+// A run that cannot make its window class fails at once, without a message loop.
+TEST_F(SaverWindow, RunFailsWhenTheClassCannotBeRegistered) {
+  WNDCLASSA c = {};
+  c.lpfnWndProc = DefWindowProcA;
+  c.hInstance = GetModuleHandleA(NULL);
+  c.lpszClassName = "WindowsScreenSaverClass";
+  ASSERT_TRUE(RegisterClassA(&c));
+  EXPECT_EQ(RunSaverWindow(MakeParent()), -1);
+  EXPECT_EQ(gHostState.mainWindow, nullptr);
+  gHostState.isPreview = 0;
+  EXPECT_EQ(RunSaverWindow(NULL), -1);
+  EXPECT_EQ(gHostState.mainWindow, nullptr);
+  EXPECT_FALSE(wintest::Pump(20));  // no quit message was left behind
+  UnregisterClassA("WindowsScreenSaverClass", GetModuleHandleA(NULL));
+}
+
 // The two surfaces read the same samples and make the same writes in the same order: the
 // image surface ends exactly where the device surface does, image and window alike.
 TEST(SmearSurfaces, ImageAndDeviceSurfacesSmearAlike) {
