@@ -23,6 +23,13 @@ const int kSamplesPerStep = 1000;
 struct EffectState {
 #if defined(_WIN32)
   HDC dc;  // the window's own (CS_OWNDC) context, valid for the window's whole life
+  // What the screen showed under the window just before it appeared, kept as the effect's
+  // working image: a composited desktop gives a new window a black surface of its own, so the
+  // window cannot be its own source. NULL imageDc: no image, the window's pixels are used.
+  HDC imageDc;
+  HBITMAP imageBitmap;
+  HGDIOBJ imagePreviousBitmap;  // what imageDc held before imageBitmap, put back at the end
+  uint32_t *imagePixels;        // imageBitmap's rows, top-down, 0x00RRGGBB
 #endif
   int32_t left, top, right, bottom;  // client rectangle at creation
   uint16_t timerId;                  // 0: no timer
@@ -125,7 +132,33 @@ struct ImageSurface {
 };
 
 #if defined(_WIN32)
+// The window's own pixels through its device context.
+struct DeviceSurface {
+  HDC dc;
+
+  COLORREF Read(int32_t x, int32_t y) const { return GetPixel(dc, x, y); }
+  void Write(int32_t x, int32_t y, COLORREF c) { SetPixelV(dc, x, y, c); }
+};
+
+// The working image, with every change also drawn on the window: reads never touch the
+// device, and the window shows the same pixels as the image.
+struct SnapshotSurface {
+  ImageSurface image;
+  HDC dc;
+
+  COLORREF Read(int32_t x, int32_t y) const { return image.Read(x, y); }
+  void Write(int32_t x, int32_t y, COLORREF c) {
+    if (!image.Contains(x, y)) return;
+    image.Write(x, y, c);
+    SetPixelV(dc, x, y, c);
+  }
+};
+
 uint32_t TickCount();  // GetTickCount as a TickClock
+
+// Takes the screen under the window into the working image; false when it cannot be made.
+bool CaptureScreenImage(HWND hwnd, int32_t width, int32_t height);
+void ReleaseScreenImage();
 
 LRESULT CALLBACK EffectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 #endif

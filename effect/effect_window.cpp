@@ -1,0 +1,120 @@
+// The effect's window procedure: the working image, the timer and one smearing step per tick.
+#include "../host/host.h"
+#include "effect.h"
+
+uint32_t TickCount() {
+  return GetTickCount();
+}
+
+bool CaptureScreenImage(HWND hwnd, int32_t width, int32_t height) {
+  if (width <= 0 || height <= 0) return false;
+  BITMAPINFO info;
+  ZeroMemory(&info, sizeof info);
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down rows, as ImageSurface reads them
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void *bits = NULL;
+  HBITMAP bitmap = CreateDIBSection(NULL, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+  if (bitmap == NULL || bits == NULL) {
+    if (bitmap != NULL) DeleteObject(bitmap);
+    return false;
+  }
+  HDC imageDc = CreateCompatibleDC(NULL);
+  if (imageDc == NULL) {
+    DeleteObject(bitmap);
+    return false;
+  }
+  HGDIOBJ previous = SelectObject(imageDc, bitmap);
+  // The window is not shown yet, so the screen still holds what lies beneath it: the
+  // desktop for the full-screen saver, the parent's picture for a preview.
+  POINT origin = {0, 0};
+  ClientToScreen(hwnd, &origin);
+  HDC screen = GetDC(NULL);
+  BOOL copied =
+      screen != NULL && BitBlt(imageDc, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
+  if (screen != NULL) ReleaseDC(NULL, screen);
+  if (!copied) {
+    SelectObject(imageDc, previous);
+    DeleteDC(imageDc);
+    DeleteObject(bitmap);
+    return false;
+  }
+  gEffectState.imageDc = imageDc;
+  gEffectState.imageBitmap = bitmap;
+  gEffectState.imagePreviousBitmap = previous;
+  gEffectState.imagePixels = static_cast<uint32_t *>(bits);
+  return true;
+}
+
+void ReleaseScreenImage() {
+  if (gEffectState.imageDc == NULL) return;
+  SelectObject(gEffectState.imageDc, gEffectState.imagePreviousBitmap);
+  DeleteDC(gEffectState.imageDc);
+  DeleteObject(gEffectState.imageBitmap);
+  gEffectState.imageDc = NULL;
+  gEffectState.imageBitmap = NULL;
+  gEffectState.imagePreviousBitmap = NULL;
+  gEffectState.imagePixels = NULL;
+}
+
+static void RunEffectStep() {
+  EffectState &e = gEffectState;
+  if (e.imagePixels != NULL) {
+    SnapshotSurface surface = {{e.imagePixels, e.right - e.left, e.bottom - e.top}, e.dc};
+    SmearStep(surface, e.left, e.top, e.right, e.bottom, TickCount);
+  } else {
+    DeviceSurface surface = {e.dc};
+    SmearStep(surface, e.left, e.top, e.right, e.bottom, TickCount);
+  }
+}
+
+static void PaintFromImage(HWND hwnd) {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(hwnd, &paint);
+  if (dc != NULL) {
+    const RECT &r = paint.rcPaint;
+    BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, gEffectState.imageDc, r.left,
+           r.top, SRCCOPY);
+  }
+  EndPaint(hwnd, &paint);
+}
+
+LRESULT CALLBACK EffectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_CREATE: {
+      gEffectState.dc = GetDC(hwnd);
+      LoadSettings();
+      RECT client;
+      GetClientRect(hwnd, &client);
+      gEffectState.left = client.left;
+      gEffectState.top = client.top;
+      gEffectState.right = client.right;
+      gEffectState.bottom = client.bottom;
+      CaptureScreenImage(hwnd, client.right - client.left, client.bottom - client.top);
+      gEffectState.timerId = static_cast<uint16_t>(SetTimer(hwnd, 1, 0, NULL));
+      break;
+    }
+    case WM_DESTROY:
+      if (gEffectState.timerId != 0) KillTimer(hwnd, gEffectState.timerId);
+      gEffectState.timerId = 0;
+      ReleaseScreenImage();
+      break;
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_PAINT:
+      if (gEffectState.imageDc == NULL) break;
+      PaintFromImage(hwnd);
+      return 0;
+    case WM_ACTIVATEAPP:
+      // Losing activation does not end this saver.
+      if (wParam == 0) return 1;
+      break;
+    case WM_TIMER:
+      RunEffectStep();
+      break;
+  }
+  return BaseSaverWindowProc(hwnd, msg, wParam, lParam);
+}

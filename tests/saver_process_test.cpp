@@ -1,0 +1,335 @@
+// Vandrel.scr as its own process, started and watched from outside like the system does:
+// saver_process_test PATH-TO-Vandrel.scr [gtest flags].
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "win_test_support.h"
+
+namespace {
+
+std::string gModulePath;  // Windows form of the module's path
+
+const int kCols = 4, kRows = 3;
+const COLORREF kBlockColors[kRows][kCols] = {
+    {RGB(200, 30, 30), RGB(30, 200, 30), RGB(30, 30, 200), RGB(220, 220, 40)},
+    {RGB(40, 220, 220), RGB(220, 40, 220), RGB(128, 128, 128), RGB(250, 250, 250)},
+    {RGB(90, 60, 10), RGB(10, 90, 60), RGB(60, 10, 90), RGB(170, 110, 50)},
+};
+
+int ScreenW() {
+  return GetSystemMetrics(SM_CXSCREEN);
+}
+int ScreenH() {
+  return GetSystemMetrics(SM_CYSCREEN);
+}
+
+RECT BlockRect(int row, int col) {
+  RECT r = {col * ScreenW() / kCols, row * ScreenH() / kRows, (col + 1) * ScreenW() / kCols,
+            (row + 1) * ScreenH() / kRows};
+  return r;
+}
+
+// The detail: a checkerboard of 4-pixel squares across the middle of the first block.
+RECT DetailRect() {
+  RECT b = BlockRect(0, 0);
+  RECT r = {b.left + 100, b.top + 100, b.left + 300, b.top + 260};
+  return r;
+}
+
+void PaintPicture(HDC dc) {
+  for (int row = 0; row < kRows; ++row)
+    for (int col = 0; col < kCols; ++col) {
+      RECT r = BlockRect(row, col);
+      HBRUSH brush = CreateSolidBrush(kBlockColors[row][col]);
+      FillRect(dc, &r, brush);
+      DeleteObject(brush);
+    }
+  RECT d = DetailRect();
+  HBRUSH black = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+  for (int y = d.top; y < d.bottom; y += 4)
+    for (int x = d.left + ((y - d.top) / 4 % 2) * 4; x < d.right; x += 8) {
+      RECT s = {x, y, x + 4, y + 4};
+      FillRect(dc, &s, black);
+    }
+}
+
+LRESULT CALLBACK PictureProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(hwnd, &ps);
+      PaintPicture(dc);
+      EndPaint(hwnd, &ps);
+      return 0;
+    }
+    case WM_ERASEBKGND:
+      return 1;
+  }
+  return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+// The whole screen as the system shows it, 0x00RRGGBB top-down.
+struct Screenshot {
+  std::vector<uint32_t> pixels;
+  int w = 0, h = 0;
+  COLORREF At(int x, int y) const {
+    uint32_t p = pixels[static_cast<size_t>(y) * w + x];
+    return RGB(p >> 16 & 0xFF, p >> 8 & 0xFF, p & 0xFF);
+  }
+};
+
+Screenshot TakeScreenshot() {
+  Screenshot s;
+  s.w = ScreenW();
+  s.h = ScreenH();
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = s.w;
+  info.bmiHeader.biHeight = -s.h;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void *bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(NULL, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+  HDC mem = CreateCompatibleDC(NULL);
+  HGDIOBJ old = SelectObject(mem, bitmap);
+  HDC screen = GetDC(NULL);
+  BitBlt(mem, 0, 0, s.w, s.h, screen, 0, 0, SRCCOPY);
+  ReleaseDC(NULL, screen);
+  GdiFlush();
+  const uint32_t *p = static_cast<const uint32_t *>(bits);
+  s.pixels.assign(p, p + static_cast<size_t>(s.w) * s.h);
+  SelectObject(mem, old);
+  DeleteDC(mem);
+  DeleteObject(bitmap);
+  return s;
+}
+
+// Pixels of block interiors (40 pixels in from every edge, the detail left out) that do not
+// show their block's colour.
+int WrongBlockPixels(const Screenshot &s) {
+  RECT d = DetailRect();
+  int wrong = 0;
+  for (int row = 0; row < kRows; ++row)
+    for (int col = 0; col < kCols; ++col) {
+      RECT r = BlockRect(row, col);
+      for (int y = r.top + 40; y < r.bottom - 40; y += 3)
+        for (int x = r.left + 40; x < r.right - 40; x += 3) {
+          if (x >= d.left - 40 && x < d.right + 40 && y >= d.top - 40 && y < d.bottom + 40)
+            continue;
+          wrong += s.At(x, y) != kBlockColors[row][col];
+        }
+    }
+  return wrong;
+}
+
+int Differences(const Screenshot &a, const Screenshot &b) {
+  int n = 0;
+  for (size_t i = 0; i < a.pixels.size(); ++i) n += a.pixels[i] != b.pixels[i];
+  return n;
+}
+
+struct Saver {
+  PROCESS_INFORMATION process = {};
+  bool started = false;
+
+  bool Start(const std::string &args) {
+    std::string line = "\"" + gModulePath + "\" " + args;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    started = CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &process);
+    return started;
+  }
+  // Waits for the exit while keeping this thread's windows answering; the exit code, or
+  // STILL_ACTIVE if the process runs on.
+  DWORD WaitExit(DWORD ms) {
+    wintest::PumpUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; },
+                       ms);
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process.hProcess, &code);
+    return code;
+  }
+  ~Saver() {
+    if (!started) return;
+    if (WaitForSingleObject(process.hProcess, 0) != WAIT_OBJECT_0)
+      TerminateProcess(process.hProcess, 99);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  }
+};
+
+// The saver's window once it has appeared on the screen.
+HWND WaitForSaverWindow(DWORD ms) {
+  HWND found = NULL;
+  wintest::PumpUntil(
+      [&] {
+        found = FindWindowA("WindowsScreenSaverClass", "Screen Saver");
+        return found != NULL && IsWindowVisible(found);
+      },
+      ms);
+  return found;
+}
+
+// Long enough for the 32-bit module, whose start under emulation takes a minute.
+const DWORD kStartMs = 240000;
+const DWORD kExitMs = 120000;
+
+class SaverProcess : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    WNDCLASSA c = {};
+    c.lpfnWndProc = PictureProc;
+    c.hInstance = GetModuleHandleA(NULL);
+    c.lpszClassName = "VandrelTestPicture";
+    RegisterClassA(&c);
+  }
+  void SetUp() override {
+    // The pointer must be at rest before a saver starts, or the saver sees it arrive.
+    SetCursorPos(ScreenW() / 2, ScreenH() / 2);
+    wintest::Pump(300);
+    ASSERT_EQ(FindWindowA("WindowsScreenSaverClass", NULL), nullptr) << "a saver already runs";
+  }
+  void TearDown() override {
+    for (HWND w : windows_)
+      if (IsWindow(w)) DestroyWindow(w);
+    wintest::Pump(50);
+  }
+  HWND ShowPicture() {
+    HWND w = CreateWindowExA(0, "VandrelTestPicture", "picture", WS_POPUP | WS_VISIBLE, 0, 0,
+                             ScreenW(), ScreenH(), NULL, NULL, GetModuleHandleA(NULL), NULL);
+    windows_.push_back(w);
+    UpdateWindow(w);
+    wintest::Pump(200);
+    return w;
+  }
+  std::vector<HWND> windows_;
+};
+
+TEST_F(SaverProcess, FullScreenMeltsThePictureAndAPointerMoveEndsIt) {
+  ShowPicture();
+  Screenshot before = TakeScreenshot();
+  ASSERT_EQ(WrongBlockPixels(before), 0) << "the picture is not on the screen";
+
+  Saver saver;
+  ASSERT_TRUE(saver.Start("/s"));
+  HWND hwnd = WaitForSaverWindow(kStartMs);
+  ASSERT_NE(hwnd, nullptr);
+  RECT r;
+  GetWindowRect(hwnd, &r);
+  EXPECT_EQ(r.left, 0);
+  EXPECT_EQ(r.top, 0);
+  EXPECT_EQ(r.right, ScreenW());
+  EXPECT_EQ(r.bottom, ScreenH());
+  EXPECT_TRUE(GetWindowLongA(hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST);
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+  POINT centre = {ScreenW() / 2, ScreenH() / 2};
+  EXPECT_EQ(WindowFromPoint(centre), hwnd);
+
+  wintest::Pump(1500);
+  Screenshot early = TakeScreenshot();
+  EXPECT_EQ(WrongBlockPixels(early), 0) << "the saver does not show the picture";
+  wintest::Pump(2500);
+  Screenshot later = TakeScreenshot();
+  EXPECT_EQ(WrongBlockPixels(later), 0) << "uniform areas did not keep their colour";
+  int changed = Differences(early, later);
+  EXPECT_GT(changed, 500) << "the picture does not change";
+  EXPECT_EQ(WindowFromPoint(centre), hwnd);
+
+  // A move of a few pixels ends it.
+  INPUT move = {};
+  move.type = INPUT_MOUSE;
+  move.mi.dx = 30;
+  move.mi.dy = 20;
+  move.mi.dwFlags = MOUSEEVENTF_MOVE;
+  SendInput(1, &move, sizeof move);
+  EXPECT_EQ(saver.WaitExit(kExitMs), 0u);
+  EXPECT_FALSE(IsWindow(hwnd) && IsWindowVisible(hwnd));
+}
+
+TEST_F(SaverProcess, SecondFullScreenStartLeavesTheFirstRunning) {
+  Saver first;
+  ASSERT_TRUE(first.Start("/s"));
+  HWND hwnd = WaitForSaverWindow(kStartMs);
+  ASSERT_NE(hwnd, nullptr);
+  Saver second;
+  ASSERT_TRUE(second.Start("/s"));
+  EXPECT_EQ(second.WaitExit(kExitMs), 0u);
+  EXPECT_TRUE(IsWindow(hwnd));
+  EXPECT_EQ(first.WaitExit(300), static_cast<DWORD>(STILL_ACTIVE));
+  HWND other = FindWindowExA(NULL, hwnd, "WindowsScreenSaverClass", NULL);
+  EXPECT_EQ(other, nullptr) << "a second saver window";
+
+  PostMessageA(hwnd, WM_KEYDOWN, VK_SPACE, 0);
+  EXPECT_EQ(first.WaitExit(kExitMs), 0u);
+}
+
+TEST_F(SaverProcess, PreviewFillsItsParentIgnoresInputAndEndsWithIt) {
+  ShowPicture();
+  HWND parent = CreateWindowExA(0, "VandrelTestPicture", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                100, 100, 360, 280, NULL, NULL, GetModuleHandleA(NULL), NULL);
+  windows_.push_back(parent);
+  UpdateWindow(parent);
+  wintest::Pump(200);
+  RECT client;
+  GetClientRect(parent, &client);
+
+  Saver saver;
+  ASSERT_TRUE(saver.Start("/p " + std::to_string(reinterpret_cast<uintptr_t>(parent))));
+  HWND child = NULL;
+  wintest::PumpUntil(
+      [&] {
+        return (child = FindWindowExA(parent, NULL, "WindowsScreenSaverClass", "Preview")) != NULL;
+      },
+      kStartMs);
+  ASSERT_NE(child, nullptr);
+  RECT r;
+  GetClientRect(child, &r);
+  EXPECT_EQ(r.right, client.right);
+  EXPECT_EQ(r.bottom, client.bottom);
+  EXPECT_EQ(GetWindowLongA(child, GWL_STYLE) & WS_CHILD, WS_CHILD);
+  EXPECT_EQ(GetParent(child), parent);
+
+  // It shows the part of the picture its parent covers, not a black surface.
+  wintest::Pump(800);
+  POINT inside = {client.right / 2, client.bottom / 2};
+  ClientToScreen(parent, &inside);
+  HDC screen = GetDC(NULL);
+  EXPECT_EQ(GetPixel(screen, inside.x, inside.y), kBlockColors[0][0]);
+  ReleaseDC(NULL, screen);
+
+  PostMessageA(child, WM_KEYDOWN, VK_SPACE, 0);
+  PostMessageA(child, WM_LBUTTONDOWN, 0, 0);
+  SetCursorPos(inside.x + 50, inside.y + 40);
+  PostMessageA(child, WM_MOUSEMOVE, 0, 0);
+  EXPECT_EQ(saver.WaitExit(800), static_cast<DWORD>(STILL_ACTIVE));
+  EXPECT_TRUE(IsWindow(child));
+
+  SendMessageA(parent, WM_CLOSE, 0, 0);
+  EXPECT_EQ(saver.WaitExit(kExitMs), 0u);
+}
+
+TEST_F(SaverProcess, PreviewWithoutAWindowFails) {
+  Saver saver;
+  ASSERT_TRUE(saver.Start("/p 0"));
+  EXPECT_EQ(saver.WaitExit(kExitMs), static_cast<DWORD>(-1));
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: saver_process_test PATH-TO-Vandrel.scr\n");
+    return 2;
+  }
+  // A path of the Linux side reaches Windows programs through drive Z:.
+  gModulePath = argv[1];
+  if (!gModulePath.empty() && gModulePath[0] == '/') {
+    gModulePath = "Z:" + gModulePath;
+    for (char &c : gModulePath)
+      if (c == '/') c = '\\';
+  }
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,423 @@
+// The saver window's three procedures under Wine, with real windows and messages through a
+// real queue: the close rules, the system-command filter, the closing state, the preview's
+// manners, and the working image the effect takes from the screen.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <vector>
+
+#include "effect/effect.h"
+#include "host/host.h"
+#include "win_test_support.h"
+
+namespace {
+
+const char kTestClass[] = "VandrelSaverUnderTest";
+
+// Every call that reaches the platform's default procedure, as the module makes it. System
+// commands stop here so that passing one on has no effect on the test display.
+struct DefaultCall {
+  HWND hwnd;
+  UINT msg;
+  WPARAM wParam;
+};
+std::vector<DefaultCall> gDefaultCalls;
+WNDPROC gRealDefWindowProc;
+
+LRESULT WINAPI RecordingDefWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  gDefaultCalls.push_back({hwnd, msg, wParam});
+  if (msg == WM_SYSCOMMAND) return 0;
+  return gRealDefWindowProc(hwnd, msg, wParam, lParam);
+}
+
+int DefaultCallsOf(UINT msg, WPARAM wParam) {
+  int n = 0;
+  for (const DefaultCall &c : gDefaultCalls)
+    if (c.msg == msg && c.wParam == wParam) ++n;
+  return n;
+}
+
+// The preview's parent: keeps what reaches it.
+std::vector<MSG> gParentMessages;
+HELPINFO gHelpSeen;
+LRESULT CALLBACK ParentProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_HELP || msg == WM_CONTEXTMENU) {
+    MSG m = {};
+    m.hwnd = hwnd;
+    m.message = msg;
+    m.wParam = wParam;
+    m.lParam = lParam;
+    gParentMessages.push_back(m);
+    if (msg == WM_HELP) gHelpSeen = *reinterpret_cast<HELPINFO *>(lParam);
+    return 0;
+  }
+  return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+// A plain window filled with one colour: the picture the saver starts from.
+COLORREF gPictureColor;
+LRESULT CALLBACK PictureProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_ERASEBKGND) {
+    RECT r;
+    GetClientRect(hwnd, &r);
+    HBRUSH brush = CreateSolidBrush(gPictureColor);
+    FillRect(reinterpret_cast<HDC>(wParam), &r, brush);
+    DeleteObject(brush);
+    return 1;
+  }
+  return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+class SaverWindow : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    gRealDefWindowProc = reinterpret_cast<WNDPROC>(wintest::PatchImport(
+        "user32.dll", "DefWindowProcA", reinterpret_cast<void *>(RecordingDefWindowProc)));
+    ASSERT_NE(gRealDefWindowProc, nullptr);
+    WNDCLASSA c = {};
+    c.style = CS_OWNDC | CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW;
+    c.lpfnWndProc = HostWindowProc;
+    c.hInstance = GetModuleHandleA(NULL);
+    c.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+    c.lpszClassName = kTestClass;
+    ASSERT_TRUE(RegisterClassA(&c));
+    c.style = 0;
+    c.lpfnWndProc = ParentProc;
+    c.lpszClassName = "VandrelTestParent";
+    ASSERT_TRUE(RegisterClassA(&c));
+    c.lpfnWndProc = PictureProc;
+    c.lpszClassName = "VandrelTestPicture";
+    ASSERT_TRUE(RegisterClassA(&c));
+  }
+
+  void SetUp() override {
+    std::memset(&gHostState, 0, sizeof gHostState);
+    gHostState.instance = GetModuleHandleA(NULL);
+    gHostState.mouseThreshold = 4;
+    gHostState.lastVerifyTick = kNeverVerified;
+    std::memset(&gEffectState, 0, sizeof gEffectState);
+    gDefaultCalls.clear();
+    gParentMessages.clear();
+    SetCursorPos(500, 400);
+  }
+
+  void TearDown() override {
+    for (HWND w : windows_)
+      if (IsWindow(w)) DestroyWindow(w);
+    wintest::Pump(20);
+  }
+
+  // The full-screen kind of window, kept small and hidden unless the test needs pixels.
+  HWND MakeSaver(int x = 0, int y = 0, int w = 64, int h = 48, bool visible = false) {
+    HWND hwnd = CreateWindowExA(WS_EX_TOPMOST, kTestClass, "Screen Saver",
+                                WS_POPUP | (visible ? WS_VISIBLE : 0), x, y, w, h, NULL, NULL,
+                                GetModuleHandleA(NULL), NULL);
+    EXPECT_NE(hwnd, nullptr);
+    windows_.push_back(hwnd);
+    return hwnd;
+  }
+
+  HWND MakeParent() {
+    HWND p = CreateWindowExA(0, "VandrelTestParent", "parent", WS_OVERLAPPEDWINDOW, 10, 10, 160,
+                             120, NULL, NULL, GetModuleHandleA(NULL), NULL);
+    EXPECT_NE(p, nullptr);
+    windows_.push_back(p);
+    return p;
+  }
+
+  HWND MakePreview(HWND parent) {
+    gHostState.isPreview = 1;
+    RECT r;
+    GetClientRect(parent, &r);
+    HWND hwnd =
+        CreateWindowExA(0, kTestClass, "Preview", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0,
+                        r.right, r.bottom, parent, NULL, GetModuleHandleA(NULL), NULL);
+    EXPECT_NE(hwnd, nullptr);
+    windows_.push_back(hwnd);
+    return hwnd;
+  }
+
+  // Sends the pointer to (x, y) and lets the window hear of a move.
+  static void MovePointer(HWND hwnd, int x, int y) {
+    ASSERT_TRUE(SetCursorPos(x, y));
+    PostMessageA(hwnd, WM_MOUSEMOVE, 0, 0);
+    wintest::Pump(30);
+  }
+
+  std::vector<HWND> windows_;
+};
+
+TEST_F(SaverWindow, PointerTravelOfFourDoesNotCloseAndTheFifthPixelDoes) {
+  HWND hwnd = MakeSaver();
+  POINT created = gHostState.lastCursorPos;
+  EXPECT_EQ(created.x, 500);
+  EXPECT_EQ(created.y, 400);
+  MovePointer(hwnd, 503, 401);  // 3 + 1
+  EXPECT_TRUE(IsWindow(hwnd));
+  MovePointer(hwnd, 501, 399);  // back and forth: still measured from (500, 400)
+  EXPECT_TRUE(IsWindow(hwnd));
+  MovePointer(hwnd, 504, 401);  // 4 + 1, against the point taken at creation
+  EXPECT_FALSE(IsWindow(hwnd));
+}
+
+TEST_F(SaverWindow, PointerTravelCountsBothAxesAndBothDirections) {
+  HWND hwnd = MakeSaver();
+  MovePointer(hwnd, 498, 403);  // 2 + 3
+  EXPECT_FALSE(IsWindow(hwnd));
+}
+
+TEST_F(SaverWindow, EveryKeyAndButtonPressCloses) {
+  const UINT presses[] = {WM_KEYDOWN, WM_SYSKEYDOWN, WM_LBUTTONDOWN, WM_RBUTTONDOWN,
+                          WM_MBUTTONDOWN};
+  for (UINT press : presses) {
+    HWND hwnd = MakeSaver();
+    wintest::Pump(20);
+    ASSERT_TRUE(IsWindow(hwnd));
+    PostMessageA(hwnd, press, 0x41, 0);
+    wintest::Pump(30);
+    EXPECT_FALSE(IsWindow(hwnd)) << "message " << press;
+  }
+}
+
+TEST_F(SaverWindow, LosingActivationDoesNotClose) {
+  HWND hwnd = MakeSaver();
+  PostMessageA(hwnd, WM_ACTIVATEAPP, 0, 0);
+  PostMessageA(hwnd, WM_ACTIVATEAPP, 1, 0);
+  wintest::Pump(50);
+  EXPECT_TRUE(IsWindow(hwnd));
+  EXPECT_EQ(DefaultCallsOf(WM_ACTIVATEAPP, 0), 0);  // answered by the effect itself
+  EXPECT_EQ(DefaultCallsOf(WM_CLOSE, 0), 0);
+}
+
+TEST_F(SaverWindow, PreviewIgnoresEveryKindOfInput) {
+  HWND parent = MakeParent();
+  HWND hwnd = MakePreview(parent);
+  const UINT presses[] = {WM_KEYDOWN,     WM_SYSKEYDOWN,  WM_LBUTTONDOWN,
+                          WM_RBUTTONDOWN, WM_MBUTTONDOWN, WM_ACTIVATEAPP};
+  for (UINT press : presses) PostMessageA(hwnd, press, 0, 0);
+  MovePointer(hwnd, 700, 700);
+  wintest::Pump(30);
+  EXPECT_TRUE(IsWindow(hwnd));
+  EXPECT_EQ(DefaultCallsOf(WM_CLOSE, 0), 0);
+  // Its end comes from outside.
+  SendMessageA(parent, WM_CLOSE, 0, 0);
+  EXPECT_FALSE(IsWindow(hwnd));
+}
+
+TEST_F(SaverWindow, RefusesOnlyTheThreeWholeSystemCommands) {
+  HWND hwnd = MakeSaver();
+  const WPARAM refused[] = {SC_NEXTWINDOW, SC_PREVWINDOW, SC_SCREENSAVE};
+  for (WPARAM command : refused) {
+    EXPECT_EQ(SendMessageA(hwnd, WM_SYSCOMMAND, command, 0), 0);
+    EXPECT_EQ(DefaultCallsOf(WM_SYSCOMMAND, command), 0) << std::hex << command;
+  }
+  const WPARAM passed[] = {SC_NEXTWINDOW | 1, SC_PREVWINDOW | 2, SC_SCREENSAVE | 0xF,
+                           SC_KEYMENU,        SC_TASKLIST,       SC_MINIMIZE};
+  for (WPARAM command : passed) {
+    SendMessageA(hwnd, WM_SYSCOMMAND, command, 0);
+    EXPECT_EQ(DefaultCallsOf(WM_SYSCOMMAND, command), 1) << std::hex << command;
+  }
+}
+
+TEST_F(SaverWindow, PreviewPassesEverySystemCommandOn) {
+  HWND hwnd = MakePreview(MakeParent());
+  SendMessageA(hwnd, WM_SYSCOMMAND, SC_NEXTWINDOW, 0);
+  SendMessageA(hwnd, WM_SYSCOMMAND, SC_SCREENSAVE, 0);
+  EXPECT_EQ(DefaultCallsOf(WM_SYSCOMMAND, SC_NEXTWINDOW), 1);
+  EXPECT_EQ(DefaultCallsOf(WM_SYSCOMMAND, SC_SCREENSAVE), 1);
+}
+
+TEST_F(SaverWindow, TicksRunTheStepUntilTheSaverIsClosing) {
+  HWND hwnd = MakeSaver();
+  ASSERT_NE(gEffectState.timerId, 0);
+  uint32_t seed = gEffectState.seed;
+  wintest::Pump(60);  // the effect's own 0 ms timer
+  EXPECT_NE(gEffectState.seed, seed);
+
+  gHostState.closing = 1;
+  seed = gEffectState.seed;
+  PostMessageA(hwnd, WM_TIMER, 1, 0);
+  PostMessageA(hwnd, WM_KEYDOWN, 0x41, 0);
+  wintest::Pump(60);
+  EXPECT_EQ(gEffectState.seed, seed);  // no step ran
+  EXPECT_TRUE(IsWindow(hwnd));         // and input no longer asks to close
+  EXPECT_EQ(DefaultCallsOf(WM_KEYDOWN, 0x41), 1);
+}
+
+// An input method the process already has is detached from the window for its life.
+TEST_F(SaverWindow, InputMethodAlreadyLoadedIsDetached) {
+  HMODULE imm = LoadLibraryA("IMM32.DLL");
+  ASSERT_NE(imm, nullptr);
+  HWND hwnd = MakeSaver();
+  EXPECT_EQ(gHostState.immModule, imm);
+  ASSERT_NE(gHostState.immAssociateEntry, nullptr);
+  typedef HIMC(WINAPI * GetContext)(HWND);
+  typedef BOOL(WINAPI * ReleaseContext)(HWND, HIMC);
+  GetContext getContext =
+      reinterpret_cast<GetContext>(reinterpret_cast<void *>(GetProcAddress(imm, "ImmGetContext")));
+  ReleaseContext releaseContext = reinterpret_cast<ReleaseContext>(
+      reinterpret_cast<void *>(GetProcAddress(imm, "ImmReleaseContext")));
+  HIMC context = getContext(hwnd);
+  EXPECT_EQ(context, nullptr);
+  if (context != NULL) releaseContext(hwnd, context);
+  EXPECT_NE(gHostState.previousImeContext, nullptr);
+  FreeLibrary(imm);
+}
+
+TEST_F(SaverWindow, TitleCannotBeChanged) {
+  HWND hwnd = MakeSaver();
+  EXPECT_FALSE(SetWindowTextA(hwnd, "something else"));
+  char title[64] = {};
+  GetWindowTextA(hwnd, title, sizeof title);
+  EXPECT_STREQ(title, "Screen Saver");
+}
+
+TEST_F(SaverWindow, PreviewForwardsHelpAndContextMenuToItsParent) {
+  HWND parent = MakeParent();
+  HWND hwnd = MakePreview(parent);
+  EXPECT_EQ(SendMessageA(hwnd, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(hwnd), MAKELPARAM(7, 9)),
+            1);
+  EXPECT_TRUE(gParentMessages.empty());  // posted: it arrives through the queue
+  wintest::Pump(30);
+  ASSERT_EQ(gParentMessages.size(), 1u);
+  EXPECT_EQ(gParentMessages[0].message, static_cast<UINT>(WM_CONTEXTMENU));
+  EXPECT_EQ(gParentMessages[0].wParam, reinterpret_cast<WPARAM>(parent));
+  EXPECT_EQ(gParentMessages[0].lParam, MAKELPARAM(7, 9));
+
+  // The help request's HELPINFO must still be there when the parent reads it.
+  HELPINFO help = {};
+  help.cbSize = sizeof help;
+  help.iContextType = HELPINFO_WINDOW;
+  help.iCtrlId = 321;
+  help.hItemHandle = hwnd;
+  help.MousePos = {11, 22};
+  gHelpSeen = HELPINFO{};
+  EXPECT_EQ(SendMessageA(hwnd, WM_HELP, 0, reinterpret_cast<LPARAM>(&help)), 1);
+  wintest::Pump(30);
+  ASSERT_EQ(gParentMessages.size(), 2u);
+  EXPECT_EQ(gParentMessages[1].message, static_cast<UINT>(WM_HELP));
+  EXPECT_EQ(gParentMessages[1].wParam, reinterpret_cast<WPARAM>(parent));
+  EXPECT_EQ(gHelpSeen.iCtrlId, 321);
+  EXPECT_EQ(gHelpSeen.MousePos.y, 22);
+}
+
+TEST_F(SaverWindow, FullScreenKindDoesNotForwardContextMenu) {
+  HWND hwnd = MakeSaver();
+  SendMessageA(hwnd, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(hwnd), 0);
+  EXPECT_EQ(DefaultCallsOf(WM_CONTEXTMENU, reinterpret_cast<WPARAM>(hwnd)), 1);
+}
+
+TEST_F(SaverWindow, ErasesNothing) {
+  HWND hwnd = MakeSaver();
+  HDC dc = GetDC(hwnd);
+  EXPECT_EQ(SendMessageA(hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0), 1);
+  ReleaseDC(hwnd, dc);
+  EXPECT_EQ(DefaultCallsOf(WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc)), 0);
+}
+
+// The picture under the saver is what the saver shows and works on, though its own window
+// surface starts black.
+TEST_F(SaverWindow, ShowsAndSmearsTheScreenItCovers) {
+  gPictureColor = RGB(20, 180, 90);
+  HWND picture = CreateWindowExA(0, "VandrelTestPicture", "picture", WS_POPUP | WS_VISIBLE, 100,
+                                 100, 240, 160, NULL, NULL, GetModuleHandleA(NULL), NULL);
+  windows_.push_back(picture);
+  UpdateWindow(picture);
+  wintest::Pump(100);
+  HDC screen = GetDC(NULL);
+  ASSERT_EQ(GetPixel(screen, 200, 180), gPictureColor);
+
+  HWND hwnd = MakeSaver(120, 110, 200, 140, true);
+  ASSERT_NE(gEffectState.imagePixels, nullptr);
+  ImageSurface image = {gEffectState.imagePixels, 200, 140};
+  EXPECT_EQ(image.Read(0, 0), gPictureColor);
+  EXPECT_EQ(image.Read(199, 139), gPictureColor);
+  wintest::Pump(200);
+  // The window's first paint shows the picture, and the smearing keeps uniform colour uniform
+  // away from the borders, where black creeps in.
+  EXPECT_EQ(GetPixel(screen, 220, 180), gPictureColor);
+  EXPECT_EQ(GetPixel(screen, 150, 150), gPictureColor);
+  EXPECT_EQ(image.Read(100, 70), gPictureColor);
+  int changedEdge = 0;
+  for (int32_t x = 0; x < 200; ++x) changedEdge += image.Read(x, 0) != gPictureColor;
+  EXPECT_GT(changedEdge, 0);
+  // The window shows the image's own pixels: where the image changed, so did the screen.
+  for (int32_t x = 0; x < 200; ++x)
+    if (image.Read(x, 0) != gPictureColor) {
+      EXPECT_EQ(GetPixel(screen, 120 + x, 110), image.Read(x, 0));
+      break;
+    }
+  // A later paint repaints from the image, not black.
+  InvalidateRect(hwnd, NULL, TRUE);
+  UpdateWindow(hwnd);
+  EXPECT_EQ(GetPixel(screen, 220, 180), gPictureColor);
+  ReleaseDC(NULL, screen);
+  DestroyWindow(hwnd);
+  EXPECT_EQ(gEffectState.imageDc, nullptr);
+  EXPECT_EQ(gEffectState.imagePixels, nullptr);
+  EXPECT_EQ(gEffectState.timerId, 0);
+}
+
+// A run that cannot make its window class fails at once, without a message loop.
+TEST_F(SaverWindow, RunFailsWhenTheClassCannotBeRegistered) {
+  WNDCLASSA c = {};
+  c.lpfnWndProc = DefWindowProcA;
+  c.hInstance = GetModuleHandleA(NULL);
+  c.lpszClassName = "WindowsScreenSaverClass";
+  ASSERT_TRUE(RegisterClassA(&c));
+  EXPECT_EQ(RunSaverWindow(MakeParent()), -1);
+  EXPECT_EQ(gHostState.mainWindow, nullptr);
+  gHostState.isPreview = 0;
+  EXPECT_EQ(RunSaverWindow(NULL), -1);
+  EXPECT_EQ(gHostState.mainWindow, nullptr);
+  EXPECT_FALSE(wintest::Pump(20));  // no quit message was left behind
+  UnregisterClassA("WindowsScreenSaverClass", GetModuleHandleA(NULL));
+}
+
+// The two surfaces read the same samples and make the same writes in the same order: the
+// image surface ends exactly where the device surface does, image and window alike.
+TEST(SmearSurfaces, ImageAndDeviceSurfacesSmearAlike) {
+  const int w = 64, h = 40;
+  auto makeDc = [&](uint32_t **bits) {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    HBITMAP bitmap =
+        CreateDIBSection(NULL, &info, DIB_RGB_COLORS, reinterpret_cast<void **>(bits), NULL, 0);
+    HDC dc = CreateCompatibleDC(NULL);
+    SelectObject(dc, bitmap);
+    return dc;
+  };
+  for (int32_t method = 1; method <= 3; ++method) {
+    uint32_t *deviceBits, *windowBits;
+    HDC device = makeDc(&deviceBits);
+    HDC window = makeDc(&windowBits);
+    std::vector<uint32_t> image(w * h);
+    for (int i = 0; i < w * h; ++i)
+      image[i] = deviceBits[i] = windowBits[i] = static_cast<uint32_t>(i * 2654435761u) & 0xFFFFFF;
+    gSettings.method = method;
+    gSettings.lossy = method == 2;
+    DeviceSurface d = {device};
+    gEffectState.seed = 77;
+    SmearStep(d, 0, 0, w, h, TickCount);
+    SnapshotSurface s = {{image.data(), w, h}, window};
+    gEffectState.seed = 77;
+    SmearStep(s, 0, 0, w, h, TickCount);
+    GdiFlush();
+    int changed = 0, differ = 0;
+    for (int i = 0; i < w * h; ++i) {
+      changed += (deviceBits[i] != (static_cast<uint32_t>(i * 2654435761u) & 0xFFFFFF));
+      differ += deviceBits[i] != image[i] || windowBits[i] != image[i];
+    }
+    EXPECT_GT(changed, 100) << "method " << method;
+    EXPECT_EQ(differ, 0) << "method " << method;
+    DeleteDC(device);
+    DeleteDC(window);
+  }
+}
+
+}  // namespace
