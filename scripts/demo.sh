@@ -14,7 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-mode=auto seconds=6 out=out/demo module="" state=build/demo nobuild=0
+mode=auto seconds=6 out=out/demo module="" state="" nobuild=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --headless) mode=headless ;;
@@ -62,6 +62,12 @@ if [ "$module" = 64 ] && [ $emulated = 1 ]; then
 fi
 
 [ "$mode" = headless ] && unset DISPLAY
+# A Wine world of the demo's own, ended with the demo; one passed with --state is left running.
+own_state=0
+if [ -z "$state" ]; then
+  state=build/demo
+  own_state=1
+fi
 # shellcheck source=wine-env.sh
 source scripts/wine-env.sh
 mkdir -p "$state"
@@ -108,7 +114,13 @@ esac
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 frames=$(mktemp -d)
-trap 'rm -rf "$frames"; [ -n "${painter_pid:-}" ] && kill "$painter_pid" 2>/dev/null; true' EXIT
+finish() {
+  rm -rf "$frames"
+  [ -n "${painter_pid:-}" ] && kill "$painter_pid" 2>/dev/null
+  [ $own_state = 1 ] && wine_env_stop "$state"
+  true
+}
+trap finish EXIT
 
 say "virtual display $DISPLAY: painting the demo desktop"
 wine "$painter" >"$frames/painter.log" 2>&1 &
