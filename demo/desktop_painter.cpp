@@ -147,6 +147,15 @@ LRESULT CALLBACK DesktopWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lP
 
 }  // namespace
 
+int PumpMessages() {
+  MSG message;
+  while (GetMessageA(&message, NULL, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return 0;
+}
+
 // A window with the client size of a control panel's preview, for Vandrel.scr /p.
 int RunPreviewHost(HINSTANCE instance) {
   RECT frame = {0, 0, 152, 112};
@@ -158,12 +167,7 @@ int RunPreviewHost(HINSTANCE instance) {
   UpdateWindow(window);
   std::printf("hwnd %lu\n", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(window)));
   std::fflush(stdout);
-  MSG message;
-  while (GetMessageA(&message, NULL, 0, 0) > 0) {
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
-  return 0;
+  return PumpMessages();
 }
 
 int main(int argc, char **argv) {
@@ -181,10 +185,5 @@ int main(int argc, char **argv) {
   UpdateWindow(window);
   std::printf("painted\n");
   std::fflush(stdout);
-  MSG message;
-  while (GetMessageA(&message, NULL, 0, 0) > 0) {
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
-  return 0;
+  return PumpMessages();
 }

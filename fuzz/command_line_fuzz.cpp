@@ -7,19 +7,12 @@
 #include <vector>
 
 #include "host/host.h"
+#include "tests/code_pages.h"
 
 namespace {
 
-const char *SingleByte(const char *p) {
-  return *p ? p + 1 : p;
-}
-
-const char *DoubleByte(const char *p) {
-  unsigned char c = static_cast<unsigned char>(*p);
-  if (c == 0) return p;
-  if (((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && p[1] != '\0') return p + 2;
-  return p + 1;
-}
+using code_pages::DoubleByte;
+using code_pages::SingleByte;
 
 void Require(bool condition) {
   if (!condition) std::abort();

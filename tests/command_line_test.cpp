@@ -4,21 +4,12 @@
 #include <string>
 
 #include "host/host.h"
+#include "tests/code_pages.h"
 
 namespace {
 
-const char *SingleByte(const char *p) {
-  return *p ? p + 1 : p;
-}
-
-// A double-byte code page in the manner of Shift-JIS: 0x81-0x9F and 0xE0-0xFC lead a
-// two-byte character, whose second byte may be anything but NUL.
-const char *DoubleByte(const char *p) {
-  unsigned char c = static_cast<unsigned char>(*p);
-  if (c == 0) return p;
-  if (((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && p[1] != '\0') return p + 2;
-  return p + 1;
-}
+using code_pages::DoubleByte;
+using code_pages::SingleByte;
 
 std::string Tail(const char *line, CharAdvance next = SingleByte) {
   return CommandTail(line, next);
