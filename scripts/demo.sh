@@ -143,7 +143,9 @@ for method in 1 2 3; do
     wine reg add 'HKCU\Software\Quorvel\Vandrel' /v Method /t REG_DWORD /d $method /f >/dev/null 2>&1
     wine reg add 'HKCU\Software\Quorvel\Vandrel' /v Lossy /t REG_DWORD /d $lossy /f >/dev/null 2>&1
     xdotool mousemove 960 540
-    import -window root "$frames/before.png"
+    shots="$frames/$name"
+    mkdir -p "$shots"
+    import -window root "$shots/before.png"
     echo -n "[$run/$total] ${titles[$method]}, $average average: starting"
     wine "$scr" /s &
     saver=$!
@@ -151,18 +153,17 @@ for method in 1 2 3; do
       xdotool search --name '^Screen Saver$' >/dev/null 2>&1 && break
       sleep 0.05
     done
-    rm -f "$frames"/frame-*.png
     start=$(date +%s%3N)
     frame=0
     while :; do
       elapsed=$(($(date +%s%3N) - start))
       [ $elapsed -ge $((seconds * 1000)) ] && break
-      import -window root -resize 40% "$frames/frame-$(printf %04d $frame).png"
+      import -window root -resize 40% "$shots/frame-$(printf %04d $frame).png"
       frame=$((frame + 1))
       printf '\r[%d/%d] %s, %s average: %d/%d s ' "$run" "$total" "${titles[$method]}" \
         "$average" $((elapsed / 1000)) "$seconds"
     done
-    import -window root "$frames/after.png"
+    import -window root "$shots/after.png"
     # End the run the way a user does: move the pointer.
     xdotool mousemove 1010 560
     code=timeout
@@ -177,15 +178,26 @@ for method in 1 2 3; do
       sleep 0.1
     done
     [ "$code" = timeout ] && kill "$saver" 2>/dev/null
-    convert "$frames/before.png" "$frames/after.png" +append -resize 50% "$out/$name-before-after.png"
-    cp "$frames/before.png" "$out/$name-before.png"
-    cp "$frames/after.png" "$out/$name-after.png"
-    convert -delay 20 -loop 0 "$frames"/frame-*.png "$out/$name.gif"
+    # The pictures are put together while the next run records.
+    (
+      convert "$shots/before.png" "$shots/after.png" +append -resize 50% "$out/$name-before-after.png"
+      cp "$shots/before.png" "$out/$name-before.png"
+      cp "$shots/after.png" "$out/$name-after.png"
+      convert -delay 20 -loop 0 "$shots"/frame-*.png "$out/$name.gif"
+    ) &
     echo "- exit code $code, $frame frames"
     [ "$code" = 0 ] || failures=$((failures + 1))
   done
 done
 
+say "putting the last pictures together"
+wait_for_pictures() {
+  local job
+  for job in $(jobs -p); do
+    [ "$job" = "$painter_pid" ] || wait "$job"
+  done
+}
+wait_for_pictures
 say "pictures in $out"
 ls "$out"
 if [ $failures -gt 0 ]; then
