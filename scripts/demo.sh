@@ -91,6 +91,7 @@ case "$mode" in
   preview)
     say "opening a preview window; close it to end the preview"
     wine "$painter" preview | while read -r line; do
+      line=${line%$'\r'}  # the Windows console ends its lines with CR LF
       case "$line" in
         hwnd\ *)
           wine "$scr" /p "${line#hwnd }" &
