@@ -10,6 +10,7 @@
 
 #include "effect/effect.h"
 #include "host/host.h"
+#include "saver_state.h"
 #include "win_test_support.h"
 
 namespace {
@@ -55,11 +56,7 @@ class Win95Password : public ::testing::Test {
   static void TearDownTestSuite() { StorePasswordSwitch(0); }
 
   void SetUp() override {
-    std::memset(&gHostState, 0, sizeof gHostState);
-    gHostState.instance = GetModuleHandleA(NULL);
-    gHostState.mouseThreshold = 4;
-    gHostState.lastVerifyTick = kNeverVerified;
-    std::memset(&gEffectState, 0, sizeof gEffectState);
+    wintest::ResetSaverState();
     DetectPlatformFamily();
     ASSERT_EQ(gHostState.onWin95, 1) << "Wine does not report the Windows 95 family here";
     SetEnv("VANDREL_VERIFY_ANSWER", 0);

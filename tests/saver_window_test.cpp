@@ -9,6 +9,7 @@
 
 #include "effect/effect.h"
 #include "host/host.h"
+#include "saver_state.h"
 #include "win_test_support.h"
 
 namespace {
@@ -92,11 +93,7 @@ class SaverWindow : public ::testing::Test {
   }
 
   void SetUp() override {
-    std::memset(&gHostState, 0, sizeof gHostState);
-    gHostState.instance = GetModuleHandleA(NULL);
-    gHostState.mouseThreshold = 4;
-    gHostState.lastVerifyTick = kNeverVerified;
-    std::memset(&gEffectState, 0, sizeof gEffectState);
+    wintest::ResetSaverState();
     gDefaultCalls.clear();
     gParentMessages.clear();
     SetCursorPos(500, 400);
