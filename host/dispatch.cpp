@@ -3,10 +3,15 @@
 
 #include "settings/settings.h"
 
+// The window a decimal handle on the command line names, or none.
+static HWND WindowNamedBy(const char *handleText) {
+  HWND window = reinterpret_cast<HWND>(static_cast<uintptr_t>(ParseDecimalHandle(handleText)));
+  return window != NULL && IsWindow(window) ? window : NULL;
+}
+
 int RunPreviewCommand(const char *handleText) {
-  HWND parent = reinterpret_cast<HWND>(static_cast<uintptr_t>(ParseDecimalHandle(handleText)));
-  if (parent == NULL || !IsWindow(parent)) return -1;
-  return RunSaverWindow(parent);
+  HWND parent = WindowNamedBy(handleText);
+  return parent != NULL ? RunSaverWindow(parent) : -1;
 }
 
 void InvokePasswordChange(HWND owner) {
@@ -20,8 +25,8 @@ void InvokePasswordChange(HWND owner) {
 }
 
 int ChangePasswordCommand(const char *handleText) {
-  HWND owner = reinterpret_cast<HWND>(static_cast<uintptr_t>(ParseDecimalHandle(handleText)));
-  if (owner == NULL || !IsWindow(owner)) owner = GetForegroundWindow();
+  HWND owner = WindowNamedBy(handleText);
+  if (owner == NULL) owner = GetForegroundWindow();
   InvokePasswordChange(owner);
   return 0;
 }
