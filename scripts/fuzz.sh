@@ -13,5 +13,5 @@ for target in command_line settings smear; do
   echo "== $target, $seconds s"
   "build/fuzz/fuzz/${target}_fuzz" -max_total_time="$seconds" -max_len=256 -print_final_stats=1 \
     "$scratch" "fuzz/corpus/$target" 2>&1 |
-    grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss_mb|==|SUMMARY)' || true
+    grep -E '^(INFO: Loaded|#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::peak_rss_mb|==|SUMMARY)' || true
 done
