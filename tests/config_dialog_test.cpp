@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "host/host.h"
+#include "registry_shapes.h"
 #include "settings/settings.h"
 
 namespace {
@@ -150,6 +151,46 @@ TEST_F(ConfigDialog, OkStoresTheChosenMethodAndLossyFlagAsDwords) {
     EXPECT_EQ(value, c.lossy ? 1 : 0);
     EXPECT_EQ(gSettings.method, c.method);
     EXPECT_EQ(gSettings.lossy, c.lossy ? 1 : 0);
+  }
+}
+
+// Whatever was stored before, a confirmed dialog leaves two clean four-byte numbers. Each
+// dialog takes about 2 s to close on the test display, so a few shapes stand for them all
+// here; the settings store's own tests read every shape.
+TEST_F(ConfigDialog, OkOverOtherShapesStoresCleanDwords) {
+  for (const wintest::RegistryShape &shape : wintest::ShapesOtherThanDword(3)) {
+    if (shape.name != "REG_SZ" && shape.name != "REG_MULTI_SZ" && shape.name != "REG_QWORD" &&
+        shape.name != "huge REG_BINARY" && shape.name != "REG_DWORD of 2 bytes" &&
+        shape.name != "REG_DWORD of 8 bytes")
+      continue;
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, kSettingsKeyPath, &key), ERROR_SUCCESS);
+    EXPECT_EQ(wintest::StoreShape(key, "Method", shape), ERROR_SUCCESS) << shape.name;
+    EXPECT_EQ(wintest::StoreShape(key, "Lossy", shape), ERROR_SUCCESS) << shape.name;
+    RegCloseKey(key);
+    Shown opened = {};
+    int result = Run([&](HWND dialog) {
+      opened = {Checked(dialog, 1002), Checked(dialog, 1003), Checked(dialog, 1004),
+                Checked(dialog, 1005)};
+      SendDlgItemMessageA(dialog, 1002, BM_CLICK, 0, 0);
+      SendDlgItemMessageA(dialog, 1005, BM_CLICK, 0, 0);
+      SendDlgItemMessageA(dialog, IDOK, BM_CLICK, 0, 0);
+    });
+    EXPECT_EQ(result, 1) << shape.name;
+    EXPECT_TRUE(!opened.gradual && opened.faster && !opened.melting && !opened.lossy)
+        << shape.name << ": the defaults were not shown";
+    for (const char *name : {"Method", "Lossy"}) {
+      DWORD type = 0, size = 8;
+      BYTE data[8] = {};
+      ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, &key),
+                ERROR_SUCCESS);
+      EXPECT_EQ(RegQueryValueExA(key, name, NULL, &type, data, &size), ERROR_SUCCESS);
+      RegCloseKey(key);
+      EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD)) << shape.name << ' ' << name;
+      EXPECT_EQ(size, 4u) << shape.name << ' ' << name;
+      EXPECT_EQ(data[0], 1) << shape.name << ' ' << name;
+      EXPECT_EQ(data[1] | data[2] | data[3], 0) << shape.name << ' ' << name;
+    }
   }
 }
 

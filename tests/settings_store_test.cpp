@@ -4,14 +4,17 @@
 
 #include <string>
 
+#include "registry_shapes.h"
 #include "settings/settings.h"
 
 namespace {
 
 class SettingsStore : public ::testing::Test {
  protected:
-  void SetUp() override { RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKeyPath); }
-  void TearDown() override { RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKeyPath); }
+  void SetUp() override { wintest::DeleteKeyTree(HKEY_CURRENT_USER, kVendorKeyPath); }
+  void TearDown() override { wintest::DeleteKeyTree(HKEY_CURRENT_USER, kVendorKeyPath); }
+
+  static constexpr const char *kVendorKeyPath = "Software\\Quorvel";
 
   static HKEY Key() {
     HKEY key;
@@ -92,6 +95,77 @@ TEST_F(SettingsStore, WrongTypesAndSizesFallBackOneValueAtATime) {
   Settings s = Loaded();
   EXPECT_EQ(s.method, 2);
   EXPECT_EQ(s.lossy, 0);
+}
+
+// A misread would show: every shape holds a 3, which no default is and which the clamps keep
+// visible (method 3, lossy 1).
+TEST_F(SettingsStore, EveryShapeButADwordFallsBackOneValueAtATime) {
+  for (const wintest::RegistryShape &shape : wintest::ShapesOtherThanDword(3)) {
+    HKEY key = Key();
+    EXPECT_EQ(wintest::StoreShape(key, "Method", shape), ERROR_SUCCESS) << shape.name;
+    RegCloseKey(key);
+    StoreDword("Lossy", 1);
+    Settings s = Loaded();
+    EXPECT_EQ(s.method, 2) << shape.name;
+    EXPECT_EQ(s.lossy, 1) << shape.name;
+
+    key = Key();
+    EXPECT_EQ(wintest::StoreShape(key, "Lossy", shape), ERROR_SUCCESS) << shape.name;
+    RegCloseKey(key);
+    StoreDword("Method", 1);
+    s = Loaded();
+    EXPECT_EQ(s.method, 1) << shape.name;
+    EXPECT_EQ(s.lossy, 0) << shape.name;
+  }
+}
+
+TEST_F(SettingsStore, KeysWhereValuesBelongAndAValueWhereTheKeyBelongs) {
+  HKEY key = Key(), sub;
+  ASSERT_EQ(RegCreateKeyA(key, "Method", &sub), ERROR_SUCCESS);
+  RegCloseKey(sub);
+  ASSERT_EQ(RegCreateKeyA(key, "Lossy", &sub), ERROR_SUCCESS);
+  RegCloseKey(sub);
+  RegCloseKey(key);
+  Settings s = Loaded();
+  EXPECT_EQ(s.method, 2);
+  EXPECT_EQ(s.lossy, 0);
+
+  wintest::DeleteKeyTree(HKEY_CURRENT_USER, kVendorKeyPath);
+  HKEY vendor;
+  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, kVendorKeyPath, &vendor), ERROR_SUCCESS);
+  const int32_t three = 3;
+  RegSetValueExA(vendor, "Vandrel", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&three), 4);
+  RegCloseKey(vendor);
+  s = Loaded();
+  EXPECT_EQ(s.method, 2);
+  EXPECT_EQ(s.lossy, 0);
+  // Saving still makes the key beside the stray value, with clean numbers in it.
+  gSettings = {3, 1};
+  SaveSettings();
+  DWORD type = 0;
+  int32_t value = 0;
+  ASSERT_TRUE(ReadStored("Method", type, value));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(value, 3);
+  EXPECT_EQ(Loaded().lossy, 1);
+}
+
+TEST_F(SettingsStore, AKeyThatCannotBeReadGivesTheDefaultsAndKeepsWhatItHolds) {
+  StoreDword("Method", 1);
+  StoreDword("Lossy", 1);
+  {
+    wintest::ReadingDenied denied(HKEY_CURRENT_USER, kSettingsKeyPath);
+    ASSERT_TRUE(denied.Holds(HKEY_CURRENT_USER, kSettingsKeyPath));
+    Settings s = Loaded();
+    EXPECT_EQ(s.method, 2);
+    EXPECT_EQ(s.lossy, 0);
+    gSettings = {3, 0};
+    SaveSettings();  // cannot open the key for writing either: a silent no-op
+    EXPECT_EQ(gSettings.method, 3);
+  }
+  Settings s = Loaded();
+  EXPECT_EQ(s.method, 1);
+  EXPECT_EQ(s.lossy, 1);
 }
 
 TEST_F(SettingsStore, SaveCreatesTheKeyWithASpaceForItsClass) {
