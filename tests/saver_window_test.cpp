@@ -262,6 +262,81 @@ TEST_F(SaverWindow, InputMethodAlreadyLoadedIsDetached) {
   FreeLibrary(imm);
 }
 
+// The input method as the saver finds it: no IMM32.DLL in the process, one without the entry
+// the saver uses, or one that is there, whose context the saver takes away and gives back.
+enum class ImmShape { Missing, WithoutEntry, Present };
+ImmShape gImmShape;
+struct ImmCall {
+  HWND hwnd;
+  HIMC context;
+};
+std::vector<ImmCall> gImmCalls;
+typedef HMODULE(WINAPI *GetModuleHandleProc)(LPCSTR);
+typedef FARPROC(WINAPI *GetProcAddressProc)(HMODULE, LPCSTR);
+GetModuleHandleProc gRealGetModuleHandle;
+GetProcAddressProc gRealGetProcAddress;
+ImmAssociateContextProc gRealAssociate;
+
+HIMC WINAPI RecordingAssociate(HWND hwnd, HIMC context) {
+  gImmCalls.push_back({hwnd, context});
+  return gRealAssociate(hwnd, context);
+}
+
+HMODULE WINAPI ShapedGetModuleHandle(LPCSTR name) {
+  if (name != NULL && lstrcmpiA(name, "IMM32.DLL") == 0 && gImmShape == ImmShape::Missing)
+    return NULL;
+  return gRealGetModuleHandle(name);
+}
+
+FARPROC WINAPI ShapedGetProcAddress(HMODULE module, LPCSTR name) {
+  FARPROC real = gRealGetProcAddress(module, name);
+  if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) == 0 || std::strcmp(name, "ImmAssociateContext"))
+    return real;
+  if (gImmShape == ImmShape::WithoutEntry) return NULL;
+  gRealAssociate = reinterpret_cast<ImmAssociateContextProc>(reinterpret_cast<void *>(real));
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void *>(RecordingAssociate));
+}
+
+TEST_F(SaverWindow, InputMethodMissingBrokenOrPresentIsLeftAsItWas) {
+  HMODULE imm = LoadLibraryA("IMM32.DLL");
+  ASSERT_NE(imm, nullptr);
+  gRealGetModuleHandle = reinterpret_cast<GetModuleHandleProc>(wintest::PatchImport(
+      "kernel32.dll", "GetModuleHandleA", reinterpret_cast<void *>(ShapedGetModuleHandle)));
+  gRealGetProcAddress = reinterpret_cast<GetProcAddressProc>(wintest::PatchImport(
+      "kernel32.dll", "GetProcAddress", reinterpret_cast<void *>(ShapedGetProcAddress)));
+  ASSERT_NE(gRealGetModuleHandle, nullptr);
+  ASSERT_NE(gRealGetProcAddress, nullptr);
+
+  for (ImmShape shape : {ImmShape::Missing, ImmShape::WithoutEntry, ImmShape::Present}) {
+    wintest::ResetSaverState();
+    gImmShape = shape;
+    gImmCalls.clear();
+    HWND hwnd = MakeSaver();
+    EXPECT_EQ(gHostState.immModule != NULL, shape != ImmShape::Missing);
+    EXPECT_EQ(gHostState.immAssociateEntry != NULL, shape == ImmShape::Present);
+    PostMessageA(hwnd, WM_TIMER, 1, 0);
+    PostMessageA(hwnd, WM_KEYDOWN, 0x41, 0);
+    EXPECT_TRUE(wintest::PumpUntil([&] { return !IsWindow(hwnd); }, 2000))
+        << "the saver did not close";
+    if (shape != ImmShape::Present) {
+      EXPECT_TRUE(gImmCalls.empty());
+      continue;
+    }
+    // Detached on creation; the context it had is back before the window is gone.
+    ASSERT_EQ(gImmCalls.size(), 2u);
+    EXPECT_EQ(gImmCalls[0].hwnd, hwnd);
+    EXPECT_EQ(gImmCalls[0].context, nullptr);
+    EXPECT_EQ(gImmCalls[1].hwnd, hwnd);
+    EXPECT_NE(gImmCalls[1].context, nullptr);
+    EXPECT_EQ(gImmCalls[1].context, gHostState.previousImeContext);
+  }
+  wintest::PatchImport("kernel32.dll", "GetModuleHandleA",
+                       reinterpret_cast<void *>(gRealGetModuleHandle));
+  wintest::PatchImport("kernel32.dll", "GetProcAddress",
+                       reinterpret_cast<void *>(gRealGetProcAddress));
+  FreeLibrary(imm);
+}
+
 TEST_F(SaverWindow, TitleCannotBeChanged) {
   HWND hwnd = MakeSaver();
   EXPECT_FALSE(SetWindowTextA(hwnd, "something else"));
