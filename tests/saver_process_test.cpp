@@ -310,6 +310,25 @@ TEST_F(SaverProcess, PreviewFillsItsParentIgnoresInputAndEndsWithIt) {
   EXPECT_EQ(saver.WaitExit(kExitMs), 0u);
 }
 
+// The control panel may tear its window down at any moment, even while the preview is still
+// starting: the preview ends with it, cleanly.
+TEST_F(SaverProcess, PreviewEndsWhenItsParentIsDestroyedWhileItDraws) {
+  for (DWORD delay : {0u, 50u, 700u}) {
+    HWND parent = CreateWindowExA(0, "VandrelTestPicture", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                  100, 100, 240, 180, NULL, NULL, GetModuleHandleA(NULL), NULL);
+    ASSERT_NE(parent, nullptr);
+    Saver saver;
+    ASSERT_TRUE(saver.Start("/p " + std::to_string(reinterpret_cast<uintptr_t>(parent))));
+    EXPECT_TRUE(wintest::PumpUntil(
+        [&] { return FindWindowExA(parent, NULL, "WindowsScreenSaverClass", "Preview") != NULL; },
+        kStartMs))
+        << delay;
+    wintest::Pump(delay);
+    DestroyWindow(parent);
+    EXPECT_EQ(saver.WaitExit(kExitMs), 0u) << "parent destroyed " << delay << " ms after the start";
+  }
+}
+
 TEST_F(SaverProcess, PreviewWithoutAWindowFails) {
   Saver saver;
   ASSERT_TRUE(saver.Start("/p 0"));
