@@ -1,7 +1,7 @@
 // Vandrel.scr started as its own process with each switch, as the system starts it; the exit
 // code and what the process shows or calls are checked from outside.
 //
-//   module_process_test MODULE64 MODULE32 FAULTING32 MPR_DOUBLE MPR_WITHOUT_CHANGE
+//   module_process_test MODULE64 MODULE32 FAULTING32 MPR_DOUBLE MPR_WITHOUT_CHANGE VERIFIER32
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -13,7 +13,7 @@
 
 namespace {
 
-std::string gModule64, gModule32, gFaulting32, gMprDouble, gMprWithoutChange;
+std::string gModule64, gModule32, gFaulting32, gMprDouble, gMprWithoutChange, gVerifier32;
 
 const DWORD kFailed = static_cast<DWORD>(-1);
 const DWORD kNoExit = 0xDEADBEEF;
@@ -226,15 +226,24 @@ TEST_F(PasswordChange, CallsTheSystemModuleWithTheProviderAndOwner) {
   EXPECT_EQ(RunModule(module, "/a " + ownerText), 0u);
   EXPECT_EQ(ReadFile(log), "SCRSAVE " + ownerText + " 0 0\n");
 
-  // Without a window number, or with one that names no window: the foreground window.
+  // Without a window number, or with one that names no window (none ever, one that has gone,
+  // one too big for a handle): the foreground window.
   DeleteFileA(log.c_str());
-  std::string bogus = NoWindowNumber();
-  for (std::string tail : std::vector<std::string>{"/a", "-a 0", "/a " + bogus}) {
-    EXPECT_EQ(RunModule(module, tail), 0u) << tail;
-  }
+  HWND gone = CreateWindowExA(0, "STATIC", "gone", WS_POPUP, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
+  std::string goneText = std::to_string(reinterpret_cast<uintptr_t>(gone));
+  DestroyWindow(gone);
+  std::vector<std::string> tails = {"/a",
+                                    "-a 0",
+                                    "/a " + NoWindowNumber(),
+                                    "/a " + goneText,
+                                    "/a 4294967297",
+                                    "/a -5",
+                                    "/a 99999999999999999999"};
+  for (const std::string &tail : tails) EXPECT_EQ(RunModule(module, tail), 0u) << tail;
   std::string foreground = std::to_string(reinterpret_cast<uintptr_t>(GetForegroundWindow()));
-  std::string line = "SCRSAVE " + foreground + " 0 0\n";
-  EXPECT_EQ(ReadFile(log), line + line + line);
+  std::string expected;
+  for (size_t i = 0; i < tails.size(); ++i) expected += "SCRSAVE " + foreground + " 0 0\n";
+  EXPECT_EQ(ReadFile(log), expected);
   DestroyWindow(owner);
 }
 
@@ -262,8 +271,8 @@ DWORD SaverRunningFlag() {
 // by side where they can. The faulting build writes through a bad pointer on its invalid
 // command; ending with -1 shows the guard handled the fault (execution resuming would end it
 // with 7, an unhandled fault with the exception's code).
-TEST(Module32, InvalidSwitchesAndHandledFaultsEndWithMinusOne) {
-  // The system's filter answers "handle it" when no debugger can be started.
+// The system's filter answers "handle it" when no debugger can be started.
+void NoDebuggerForFaults() {
   const char *aeDebug = "Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug";
   for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
     HKEY key;
@@ -276,6 +285,10 @@ TEST(Module32, InvalidSwitchesAndHandledFaultsEndWithMinusOne) {
     RegSetValueExA(key, "Auto", 0, REG_SZ, reinterpret_cast<const BYTE *>("1"), 2);
     RegCloseKey(key);
   }
+}
+
+TEST(Module32, InvalidSwitchesAndHandledFaultsEndWithMinusOne) {
+  NoDebuggerForFaults();
   std::string folder = Folder("fault");
   std::string faultingNine = CopyInto(folder, WindowsPath(gFaulting32), "VandrelFaultNine.scr");
   SetAppDefaults("VandrelFaultNine.scr", "win98");
@@ -301,6 +314,49 @@ TEST(Module32, InvalidSwitchesAndHandledFaultsEndWithMinusOne) {
   SetAppDefaults("VandrelFaultNine.scr", nullptr);
 }
 
+// The real module on the Windows 95 family with a password verifier that faults inside its
+// check: the guard ends the run with -1 and clears the flag the verifier's loading had set.
+TEST(Module32Verifier, FaultInsideTheVerifierEndsWithTheFlagCleared) {
+  NoDebuggerForFaults();
+  std::string folder = Folder("verifier-fault");
+  std::string saverNine = CopyInto(folder, WindowsPath(gModule32), "VandrelVerifierNine.scr");
+  CopyInto(folder, WindowsPath(gVerifier32), "PASSWORD.CPL");
+  SetAppDefaults("VandrelVerifierNine.scr", "win98");
+  HKEY desktop;
+  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Control Panel\\Desktop", &desktop), ERROR_SUCCESS);
+  const DWORD on = 1;
+  RegSetValueExA(desktop, "ScreenSaveUsePassword", 0, REG_DWORD,
+                 reinterpret_cast<const BYTE *>(&on), sizeof on);
+  std::string log = folder + "\\verify.txt";
+  DeleteFileA(log.c_str());
+  SetEnvironmentVariableA("VANDREL_VERIFY_LOG", log.c_str());
+  SetEnvironmentVariableA("VANDREL_VERIFY_FAULT", "1");
+  SystemParametersInfoA(SPI_SCREENSAVERRUNNING, FALSE, NULL, 0);
+
+  Process saver;
+  saver.Start(saverNine, "/s");
+  HWND window = NULL;
+  for (int waited = 0; waited < 400000 && window == NULL; waited += 250) {
+    Sleep(250);
+    HWND candidate = FindWindowA("WindowsScreenSaverClass", "Screen Saver");
+    DWORD pid = 0;
+    GetWindowThreadProcessId(candidate, &pid);
+    if (candidate != NULL && pid == saver.info.dwProcessId) window = candidate;
+  }
+  ASSERT_NE(window, nullptr) << "the saver showed no window";
+  Sleep(500);
+  PostMessageA(window, WM_KEYDOWN, 0x41, 0);
+  EXPECT_EQ(saver.Wait(120000), kFailed);
+  EXPECT_EQ(ReadFile(log), "verify running=1\n") << "the verifier ran once, with the flag set";
+  EXPECT_EQ(SaverRunningFlag(), 0u);
+
+  SetEnvironmentVariableA("VANDREL_VERIFY_LOG", NULL);
+  SetEnvironmentVariableA("VANDREL_VERIFY_FAULT", NULL);
+  RegDeleteValueA(desktop, "ScreenSaveUsePassword");
+  RegCloseKey(desktop);
+  SetAppDefaults("VandrelVerifierNine.scr", nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -313,8 +369,10 @@ int main(int argc, char **argv) {
   GetModuleFileNameA(NULL, self, MAX_PATH);
   gSelf = self;
   ::testing::InitGoogleTest(&argc, argv);
-  if (argc != 6) {
-    std::fprintf(stderr, "usage: module_process_test MODULE64 MODULE32 FAULTING32 MPR MPR_BARE\n");
+  if (argc != 7) {
+    std::fprintf(stderr,
+                 "usage: module_process_test MODULE64 MODULE32 FAULTING32 MPR MPR_BARE "
+                 "VERIFIER32\n");
     return 2;
   }
   gModule64 = argv[1];
@@ -322,5 +380,6 @@ int main(int argc, char **argv) {
   gFaulting32 = argv[3];
   gMprDouble = argv[4];
   gMprWithoutChange = argv[5];
+  gVerifier32 = argv[6];
   return RUN_ALL_TESTS();
 }

@@ -8,12 +8,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <string>
+
 #include "effect/effect.h"
 #include "host/host.h"
+#include "registry_shapes.h"
 #include "saver_state.h"
 #include "win_test_support.h"
 
 namespace {
+
+const char kDesktopKey[] = "Control Panel\\Desktop";
+std::string gVerifierWithoutEntry;  // a PASSWORD.CPL that exports nothing
 
 const char kTestClass[] = "VandrelPasswordSaver";
 
@@ -35,12 +41,17 @@ int SaverRunning() {
   return SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &running, 0) ? (running != 0) : -1;
 }
 
-void StorePasswordSwitch(DWORD on) {
+void StorePasswordSwitch(DWORD type, const void *data, DWORD size) {
   HKEY key;
-  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Control Panel\\Desktop", &key), ERROR_SUCCESS);
-  RegSetValueExA(key, "ScreenSaveUsePassword", 0, REG_DWORD, reinterpret_cast<BYTE *>(&on),
-                 sizeof on);
+  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, kDesktopKey, &key), ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegSetValueExA(key, "ScreenSaveUsePassword", 0, type, static_cast<const BYTE *>(data), size),
+      ERROR_SUCCESS);
   RegCloseKey(key);
+}
+
+void StorePasswordSwitch(DWORD on) {
+  StorePasswordSwitch(REG_DWORD, &on, sizeof on);
 }
 
 class Win95Password : public ::testing::Test {
@@ -175,7 +186,7 @@ TEST_F(Win95Password, PasswordSwitchStoredAsTextCountsByItsBytes) {
   const Case cases[] = {{"0", true}, {"abc", true}, {"1234", false}, {"", false}};
   for (const Case &c : cases) {
     HKEY key;
-    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Control Panel\\Desktop", &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, kDesktopKey, &key), ERROR_SUCCESS);
     RegSetValueExA(key, "ScreenSaveUsePassword", 0, REG_SZ, reinterpret_cast<const BYTE *>(c.text),
                    static_cast<DWORD>(std::strlen(c.text) + 1));
     RegCloseKey(key);
@@ -184,6 +195,165 @@ TEST_F(Win95Password, PasswordSwitchStoredAsTextCountsByItsBytes) {
     UnloadPasswordVerifier();
     EXPECT_EQ(GetModuleHandleA("PASSWORD.CPL"), nullptr);
   }
+}
+
+// Any type is read as four bytes: what fits and is not all zero switches the verifier on.
+TEST_F(Win95Password, PasswordSwitchInEveryShape) {
+  struct Case {
+    const char *name;
+    DWORD type;
+    std::string bytes;
+    bool loads;
+  };
+  const std::string huge(1 << 20, '\x01');
+  const Case cases[] = {
+      {"DWORD 1", REG_DWORD, std::string("\x01\0\0\0", 4), true},
+      {"DWORD 0", REG_DWORD, std::string(4, '\0'), false},
+      {"DWORD -1", REG_DWORD, std::string(4, '\xFF'), true},
+      {"DWORD of two bytes", REG_DWORD, std::string("\x01\0", 2), true},
+      {"DWORD of no bytes", REG_DWORD, std::string(), false},
+      {"DWORD of eight bytes", REG_DWORD, std::string("\x01\0\0\0\0\0\0\0", 8), false},
+      {"big-endian 1", REG_DWORD_BIG_ENDIAN, std::string("\0\0\0\x01", 4), true},
+      {"QWORD 1", REG_QWORD, std::string("\x01\0\0\0\0\0\0\0", 8), false},
+      {"expandable \"1\"", REG_EXPAND_SZ, std::string("1\0", 2), true},
+      {"multi-string \"1\"", REG_MULTI_SZ, std::string("1\0\0", 3), true},
+      {"multi-string of two", REG_MULTI_SZ, std::string("ab\0cd\0\0", 7), false},
+      {"empty string", REG_SZ, std::string(1, '\0'), false},
+      {"binary of no bytes", REG_BINARY, std::string(), false},
+      {"binary 00", REG_BINARY, std::string(1, '\0'), false},
+      {"binary 01", REG_BINARY, std::string(1, '\x01'), true},
+      {"binary 00 00 00 01", REG_BINARY, std::string("\0\0\0\x01", 4), true},
+      {"binary of five bytes", REG_BINARY, std::string("\x01\0\0\0\0", 5), false},
+      {"binary of sixteen bytes", REG_BINARY, std::string(16, '\x01'), false},
+      {"huge binary", REG_BINARY, huge, false},
+      {"none of four bytes", REG_NONE, std::string("\x01\0\0\0", 4), true},
+      {"none of no bytes", REG_NONE, std::string(), false},
+  };
+  for (const Case &c : cases) {
+    StorePasswordSwitch(c.type, c.bytes.data(), static_cast<DWORD>(c.bytes.size()));
+    LoadPasswordVerifier();
+    EXPECT_EQ(gHostState.verifyEntry != nullptr, c.loads) << c.name;
+    int running = SaverRunning();
+    if (running != -1) {
+      EXPECT_EQ(running, c.loads ? 1 : 0) << c.name;
+    }
+    UnloadPasswordVerifier();
+    EXPECT_EQ(GetModuleHandleA("PASSWORD.CPL"), nullptr) << c.name;
+  }
+
+  HKEY key;
+  ASSERT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, kDesktopKey, &key), ERROR_SUCCESS);
+  RegDeleteValueA(key, "ScreenSaveUsePassword");
+  RegCloseKey(key);
+  LoadPasswordVerifier();
+  EXPECT_EQ(gHostState.verifierLibrary, nullptr) << "no value at all";
+}
+
+TEST_F(Win95Password, UnreadableDesktopKeyLeavesTheSaverWithoutPassword) {
+  StorePasswordSwitch(1);
+  {
+    wintest::ReadingDenied denied(HKEY_CURRENT_USER, kDesktopKey);
+    ASSERT_TRUE(denied.Holds(HKEY_CURRENT_USER, kDesktopKey));
+    LoadPasswordVerifier();
+    EXPECT_EQ(gHostState.verifierLibrary, nullptr);
+    EXPECT_EQ(gHostState.verifyEntry, nullptr);
+  }
+  HWND hwnd = MakeSaver();
+  Press(hwnd);
+  EXPECT_FALSE(IsWindow(hwnd));
+  EXPECT_EQ(Env("VANDREL_VERIFY_CALLS"), 0);
+}
+
+// A module of the verifier's name that exports nothing: no password, the flag untouched, and
+// the module released again. LoadLibraryA finds a module of that name that the process already
+// has, wherever it came from, so the test loads the broken one first.
+TEST_F(Win95Password, VerifierThatExportsNothingIsReleasedAndInputCloses) {
+  StorePasswordSwitch(1);
+  ASSERT_EQ(GetModuleHandleA("PASSWORD.CPL"), nullptr);
+  HMODULE broken = LoadLibraryA(gVerifierWithoutEntry.c_str());
+  ASSERT_NE(broken, nullptr) << gVerifierWithoutEntry;
+  ASSERT_EQ(GetProcAddress(broken, "VerifyScreenSavePwd"), nullptr);
+  LoadPasswordVerifier();
+  EXPECT_EQ(gHostState.verifierLibrary, nullptr);
+  EXPECT_EQ(gHostState.verifyEntry, nullptr);
+  int running = SaverRunning();
+  if (running != -1) {
+    EXPECT_EQ(running, 0);
+  }
+  FreeLibrary(broken);
+  EXPECT_EQ(GetModuleHandleA("PASSWORD.CPL"), nullptr) << "the saver kept a reference";
+
+  HWND hwnd = MakeSaver();
+  Press(hwnd);
+  EXPECT_FALSE(IsWindow(hwnd));
+  EXPECT_EQ(gHostState.closing, 1);
+}
+
+// A verifier that never lets go, hammered with close requests: it is asked at most once per
+// 200 ms, the saver stays with the cursor hidden, and unloading still clears the flag.
+TEST_F(Win95Password, VerifierThatRefusesForeverIsAskedAtARestrainedPace) {
+  StorePasswordSwitch(1);
+  LoadPasswordVerifier();
+  ASSERT_NE(gHostState.verifyEntry, nullptr);
+  HWND hwnd = MakeSaver();
+  DWORD start = GetTickCount();
+  int requests = 0;
+  while (GetTickCount() - start < 1500) {
+    PostMessageA(hwnd, WM_KEYDOWN, 0x41, 0);
+    PostMessageA(hwnd, WM_CLOSE, 0, 0);
+    requests += 2;
+    wintest::Pump(5);
+  }
+  wintest::Pump(50);
+  int calls = Env("VANDREL_VERIFY_CALLS");
+  EXPECT_GE(calls, 4);
+  EXPECT_LE(calls, 9) << "1.5 s at one check per 200 ms at most, of " << requests << " requests";
+  EXPECT_TRUE(IsWindow(hwnd));
+  EXPECT_EQ(gHostState.closing, 0);
+  EXPECT_EQ(GetCursor(), nullptr);
+  DestroyWindow(hwnd);
+  UnloadPasswordVerifier();
+  int running = SaverRunning();
+  if (running != -1) {
+    EXPECT_EQ(running, 0);
+  }
+}
+
+// While the verifier's own loop runs, it dispatches thousands of ticks, pointer moves, key
+// presses and close requests to the saver: none starts a second check, and once the verifier
+// accepts, the saver closes.
+TEST_F(Win95Password, FloodDuringTheCheckStartsNoSecondCheck) {
+  StorePasswordSwitch(1);
+  LoadPasswordVerifier();
+  ASSERT_NE(gHostState.verifyEntry, nullptr);
+  HWND hwnd = MakeSaver();
+  SetEnv("VANDREL_VERIFY_FLOOD", 2000);
+  SetEnv("VANDREL_VERIFY_DEPTH_MAX", 0);
+  SetEnv("VANDREL_VERIFY_ANSWER", 1);
+  Press(hwnd);
+  SetEnv("VANDREL_VERIFY_FLOOD", 0);
+  EXPECT_EQ(Env("VANDREL_VERIFY_CALLS"), 1);
+  EXPECT_EQ(Env("VANDREL_VERIFY_DEPTH_MAX"), 1);
+  EXPECT_EQ(gHostState.checkingPassword, 0);
+  EXPECT_EQ(gHostState.closing, 1);
+  EXPECT_FALSE(IsWindow(hwnd));
+  UnloadPasswordVerifier();
+}
+
+// A flood of timer ticks queued at once: each runs a step, and the key press behind them
+// still ends the saver. A step costs a fraction of a millisecond, so the suite queues 10,000
+// (VANDREL_TICK_FLOOD asks for more, such as 300,000, in a run of its own).
+TEST_F(Win95Password, TickFloodStillLetsTheSaverClose) {
+  StorePasswordSwitch(0);
+  LoadPasswordVerifier();
+  HWND hwnd = MakeSaver();
+  const int kTicks = Env("VANDREL_TICK_FLOOD") > 0 ? Env("VANDREL_TICK_FLOOD") : 10000;
+  DWORD start = GetTickCount();
+  for (int i = 0; i < kTicks; ++i) ASSERT_TRUE(PostMessageA(hwnd, WM_TIMER, 1, 0)) << i;
+  PostMessageA(hwnd, WM_KEYDOWN, 0x41, 0);
+  EXPECT_TRUE(wintest::PumpUntil([&] { return !IsWindow(hwnd); }, 2000u + kTicks / 10u * 3u));
+  std::printf("%d ticks and a key press handled in %lu ms\n", kTicks, GetTickCount() - start);
+  EXPECT_EQ(gHostState.closing, 1);
 }
 
 // Drives a running saver loop from a second thread.
@@ -258,3 +428,14 @@ TEST_F(Win95Password, PreviewNeverLoadsTheVerifier) {
 }
 
 }  // namespace
+
+int main(int argc, char **argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: password_test PATH-TO-A-PASSWORD.CPL-WITHOUT-ENTRY\n");
+    return 2;
+  }
+  gVerifierWithoutEntry = argv[1];
+  if (gVerifierWithoutEntry[0] == '/') gVerifierWithoutEntry = "Z:" + gVerifierWithoutEntry;
+  return RUN_ALL_TESTS();
+}
