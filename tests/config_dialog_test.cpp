@@ -121,12 +121,6 @@ TEST_F(ConfigDialog, OpensWithTheStoredOrClampedDefaultSettings) {
   StoreDword("Lossy", 5);
   shown = ShownOnOpening();
   EXPECT_TRUE(shown.gradual && !shown.faster && !shown.melting && shown.lossy);
-
-  // The wrong type counts as missing.
-  Store("Method", REG_SZ, "1", 2);
-  Store("Lossy", REG_BINARY, "\x01\x00\x00\x00", 4);
-  shown = ShownOnOpening();
-  EXPECT_TRUE(!shown.gradual && shown.faster && !shown.melting && !shown.lossy);
 }
 
 TEST_F(ConfigDialog, OkStoresTheChosenMethodAndLossyFlagAsDwords) {

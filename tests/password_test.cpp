@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include <string>
 
@@ -176,28 +175,9 @@ TEST_F(Win95Password, WithoutThePasswordSwitchNothingIsLoadedAndInputCloses) {
   EXPECT_EQ(Env("VANDREL_VERIFY_CALLS"), 0);
 }
 
-// The switch is read as four bytes whatever its type: short text is non-zero, even "0", and
-// text longer than four bytes cannot be read at all.
-TEST_F(Win95Password, PasswordSwitchStoredAsTextCountsByItsBytes) {
-  struct Case {
-    const char *text;
-    bool loads;
-  };
-  const Case cases[] = {{"0", true}, {"abc", true}, {"1234", false}, {"", false}};
-  for (const Case &c : cases) {
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, kDesktopKey, &key), ERROR_SUCCESS);
-    RegSetValueExA(key, "ScreenSaveUsePassword", 0, REG_SZ, reinterpret_cast<const BYTE *>(c.text),
-                   static_cast<DWORD>(std::strlen(c.text) + 1));
-    RegCloseKey(key);
-    LoadPasswordVerifier();
-    EXPECT_EQ(gHostState.verifyEntry != nullptr, c.loads) << '"' << c.text << '"';
-    UnloadPasswordVerifier();
-    EXPECT_EQ(GetModuleHandleA("PASSWORD.CPL"), nullptr);
-  }
-}
-
-// Any type is read as four bytes: what fits and is not all zero switches the verifier on.
+// Any type is read as four bytes: what fits and is not all zero switches the verifier on. So
+// text of one to three characters counts as on whatever it says, "0" included, and longer
+// text cannot be read at all.
 TEST_F(Win95Password, PasswordSwitchInEveryShape) {
   struct Case {
     const char *name;
@@ -218,7 +198,10 @@ TEST_F(Win95Password, PasswordSwitchInEveryShape) {
       {"expandable \"1\"", REG_EXPAND_SZ, std::string("1\0", 2), true},
       {"multi-string \"1\"", REG_MULTI_SZ, std::string("1\0\0", 3), true},
       {"multi-string of two", REG_MULTI_SZ, std::string("ab\0cd\0\0", 7), false},
-      {"empty string", REG_SZ, std::string(1, '\0'), false},
+      {"text \"0\"", REG_SZ, std::string("0\0", 2), true},
+      {"text \"abc\"", REG_SZ, std::string("abc\0", 4), true},
+      {"text \"1234\"", REG_SZ, std::string("1234\0", 5), false},
+      {"empty text", REG_SZ, std::string(1, '\0'), false},
       {"binary of no bytes", REG_BINARY, std::string(), false},
       {"binary 00", REG_BINARY, std::string(1, '\0'), false},
       {"binary 01", REG_BINARY, std::string(1, '\x01'), true},

@@ -70,33 +70,6 @@ TEST_F(SettingsStore, ReadsStoredDwordsAndClampsThem) {
   }
 }
 
-TEST_F(SettingsStore, WrongTypesAndSizesFallBackOneValueAtATime) {
-  StoreDword("Lossy", 1);
-  const char text[] = "3";
-  Store("Method", REG_SZ, text, sizeof text);
-  EXPECT_EQ(Loaded().method, 2);
-  EXPECT_EQ(Loaded().lossy, 1);  // the other value is still read
-
-  const unsigned char eight[8] = {3, 0, 0, 0, 0, 0, 0, 0};
-  Store("Method", REG_BINARY, eight, sizeof eight);
-  EXPECT_EQ(Loaded().method, 2);
-  Store("Method", REG_BINARY, eight, 4);  // four bytes, but not a REG_DWORD
-  EXPECT_EQ(Loaded().method, 2);
-  Store("Method", REG_DWORD, eight, sizeof eight);  // a REG_DWORD too long for its type
-  EXPECT_EQ(Loaded().method, 2);
-  Store("Method", REG_DWORD, eight, 2);  // and one too short: no garbage from the spare bytes
-  EXPECT_EQ(Loaded().method, 2);
-  const DWORD bigEndianThree = 0x03000000;
-  Store("Lossy", REG_DWORD_BIG_ENDIAN, &bigEndianThree, 4);
-  EXPECT_EQ(Loaded().lossy, 0);
-
-  StoreDword("Method", 3);
-  RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKeyPath);
-  Settings s = Loaded();
-  EXPECT_EQ(s.method, 2);
-  EXPECT_EQ(s.lossy, 0);
-}
-
 // A misread would show: every shape holds a 3, which no default is and which the clamps keep
 // visible (method 3, lossy 1).
 TEST_F(SettingsStore, EveryShapeButADwordFallsBackOneValueAtATime) {
