@@ -61,8 +61,10 @@ say "display $DISPLAY, log $log"
     "$(nproc) processors, load average $(cut -d' ' -f1-3 /proc/loadavg)"
 } | tee "$log"
 set +e
+# Line by line through the filter (which drops the Windows console's carriage returns), so the
+# table grows on the screen and in the log while the run goes on.
 "$(wine_env_loader)" build/win64/bench/saver_soak.exe "$root/build/win64/Vandrel.scr" \
-  "$seconds" "$interval" | tr -d '\r' | tee -a "$log"
+  "$seconds" "$interval" | sed -u 's/\r$//' | tee -a "$log"
 code=${PIPESTATUS[0]}
 set -e
 echo "soak: load average at the end $(cut -d' ' -f1-3 /proc/loadavg)" | tee -a "$log"
