@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/win_test_support.h"
 #include "tick_counter.h"
 
 namespace {
@@ -177,14 +178,9 @@ double CpuSeconds(HANDLE process, const soak::TickCounter &counter, const char *
     return static_cast<double>(counter.cpu100ns) / 1e7;
   }
   *source = "GetProcessTimes from outside";
-  FILETIME created, exited, kernel, user;
-  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
-  ULARGE_INTEGER k, u;
-  k.LowPart = kernel.dwLowDateTime;
-  k.HighPart = kernel.dwHighDateTime;
-  u.LowPart = user.dwLowDateTime;
-  u.HighPart = user.dwHighDateTime;
-  return static_cast<double>(k.QuadPart + u.QuadPart) / 1e7;
+  LONG64 cpu = 0;
+  soak::ProcessCpu100ns(process, &cpu);
+  return static_cast<double>(cpu) / 1e7;
 }
 
 struct Sample {
@@ -196,16 +192,6 @@ struct Sample {
   long handles, gdi;
   double cpu;  // seconds of processor time so far
 };
-
-std::string WindowsPath(std::string path) {
-  // A path of the Linux side reaches Windows programs through drive Z:.
-  if (!path.empty() && path[0] == '/') {
-    path = "Z:" + path;
-    for (char &c : path)
-      if (c == '/') c = '\\';
-  }
-  return path;
-}
 
 HWND WaitForSaverWindow(HANDLE process, DWORD ms) {
   DWORD start = GetTickCount();
@@ -491,5 +477,5 @@ int main(int argc, char **argv) {
   }
   // Each line reaches a log as it is printed, not when a buffer fills.
   setvbuf(stdout, NULL, _IONBF, 0);
-  return Soak(WindowsPath(argv[1]), seconds, interval);
+  return Soak(wintest::WindowsPath(argv[1]), seconds, interval);
 }

@@ -41,14 +41,8 @@ LONG64 Qpc() {
 void RecordCpu(soak::TickCounter *c) {
   if (++gTicksSinceCpuRead < 32) return;
   gTicksSinceCpuRead = 0;
-  FILETIME created, exited, kernel, user;
-  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return;
-  ULARGE_INTEGER k, u;
-  k.LowPart = kernel.dwLowDateTime;
-  k.HighPart = kernel.dwHighDateTime;
-  u.LowPart = user.dwLowDateTime;
-  u.HighPart = user.dwHighDateTime;
-  InterlockedExchange64(&c->cpu100ns, static_cast<LONG64>(k.QuadPart + u.QuadPart));
+  LONG64 cpu;
+  if (soak::ProcessCpu100ns(GetCurrentProcess(), &cpu)) InterlockedExchange64(&c->cpu100ns, cpu);
 }
 
 void CountTick(soak::TickCounter *c) {
@@ -84,13 +78,13 @@ void WatchClose(soak::TickCounter *c, const MSG *msg) {
 
 extern "C" __declspec(dllexport) LRESULT CALLBACK
     SoakGetMessageHook(int code, WPARAM wParam, LPARAM lParam) {
-  if (code == HC_ACTION) {
-    soak::TickCounter *c = Counter();
+  soak::TickCounter *c = code == HC_ACTION ? Counter() : NULL;
+  if (c != NULL) {
     const MSG *msg = reinterpret_cast<const MSG *>(lParam);
-    if (c != NULL) InterlockedIncrement(&c->hookCalls);
+    InterlockedIncrement(&c->hookCalls);
     // A message only peeked at stays queued and would be counted again when taken.
-    if (c != NULL && wParam == PM_REMOVE) WatchClose(c, msg);
-    if (c != NULL && wParam == PM_REMOVE && msg->message == WM_TIMER) {
+    if (wParam == PM_REMOVE) WatchClose(c, msg);
+    if (wParam == PM_REMOVE && msg->message == WM_TIMER) {
       if (reinterpret_cast<LONG64>(msg->hwnd) == c->window)
         CountTick(c);
       else

@@ -33,6 +33,19 @@ inline void TickCounterName(DWORD saverProcessId, char (&name)[64]) {
                 static_cast<unsigned long>(saverProcessId));
 }
 
+// Kernel and user time of `process` in 100 ns units; false when the system does not say.
+inline bool ProcessCpu100ns(HANDLE process, LONG64 *cpu) {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return false;
+  ULARGE_INTEGER k, u;
+  k.LowPart = kernel.dwLowDateTime;
+  k.HighPart = kernel.dwHighDateTime;
+  u.LowPart = user.dwLowDateTime;
+  u.HighPart = user.dwHighDateTime;
+  *cpu = static_cast<LONG64>(k.QuadPart + u.QuadPart);
+  return true;
+}
+
 // The hook procedure's exported name in saver_tick_hook.dll.
 const char kHookProcName[] = "SoakGetMessageHook";
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "win_test_support.h"
+
 namespace {
 
 std::string gModule64, gModule32, gFaulting32, gMprDouble, gMprWithoutChange, gVerifier32;
@@ -18,10 +20,6 @@ std::string gModule64, gModule32, gFaulting32, gMprDouble, gMprWithoutChange, gV
 const DWORD kFailed = static_cast<DWORD>(-1);
 const DWORD kNoExit = 0xDEADBEEF;
 const char kSettingsKey[] = "Software\\Quorvel\\Vandrel";
-
-std::string WindowsPath(const std::string &path) {
-  return path[0] == '/' ? "Z:" + path : path;
-}
 
 // A fresh folder of this test run under the temporary folder.
 std::string Folder(const std::string &name) {
@@ -159,7 +157,7 @@ TEST(Module64, ConfigurationSwitchesOpenTheDialogAndEndWithItsResult) {
                  Case{"C 99", true}}) {
     SCOPED_TRACE(c.tail);
     Process p;
-    p.Start(WindowsPath(gModule64), c.tail);
+    p.Start(gModule64, c.tail);
     HWND dialog = WaitForSettingsDialog(p.info.dwProcessId, 20000);
     ASSERT_NE(dialog, nullptr) << "no settings dialog";
     if (c.ok)
@@ -180,7 +178,7 @@ TEST(Module64, ConfigurationSwitchesOpenTheDialogAndEndWithItsResult) {
 }
 
 TEST(Module64, PreviewWithoutAWindowEndsWithMinusOne) {
-  std::string module = WindowsPath(gModule64);
+  std::string module = gModule64;
   std::string bogus = NoWindowNumber();
   for (std::string tail :
        std::vector<std::string>{"/p", "/p 0", "/l", "/l 0", "/p " + bogus, "/l " + bogus, "/p:5"})
@@ -188,13 +186,13 @@ TEST(Module64, PreviewWithoutAWindowEndsWithMinusOne) {
 }
 
 TEST(Module64, UnknownSwitchesEndWithMinusOne) {
-  std::string module = WindowsPath(gModule64);
+  std::string module = gModule64;
   for (const char *tail : {"/x", "q", "/q", "?", "-\ts", "0", "/:s"})
     EXPECT_EQ(RunModule(module, tail), kFailed) << tail;
 }
 
 TEST(Module64, PasswordChangeOnlyOnTheWindows95Family) {
-  std::string module = WindowsPath(gModule64);
+  std::string module = gModule64;
   for (const char *tail : {"/a", "/a 0", "-A 1234"})
     EXPECT_EQ(RunModule(module, tail), kFailed) << "Windows NT family: " << tail;
 }
@@ -214,8 +212,8 @@ class PasswordChange : public ::testing::Test {
 
 TEST_F(PasswordChange, CallsTheSystemModuleWithTheProviderAndOwner) {
   std::string folder = Folder("mpr");
-  std::string module = CopyInto(folder, WindowsPath(gModule64), "VandrelNine.scr");
-  CopyInto(folder, WindowsPath(gMprDouble), "mpr.dll");
+  std::string module = CopyInto(folder, gModule64, "VandrelNine.scr");
+  CopyInto(folder, gMprDouble, "mpr.dll");
   std::string log = folder + "\\mpr-calls.txt";
   DeleteFileA(log.c_str());
 
@@ -249,9 +247,9 @@ TEST_F(PasswordChange, CallsTheSystemModuleWithTheProviderAndOwner) {
 
 TEST_F(PasswordChange, MissingModuleOrFunctionIsASilentNoOp) {
   std::string folder = Folder("mpr-without-change");
-  std::string bare = CopyInto(folder, WindowsPath(gModule64), "VandrelNineBare.scr");
-  std::string noMpr = CopyInto(folder, WindowsPath(gModule64), "VandrelNineNoMpr.scr");
-  CopyInto(folder, WindowsPath(gMprWithoutChange), "mpr.dll");
+  std::string bare = CopyInto(folder, gModule64, "VandrelNineBare.scr");
+  std::string noMpr = CopyInto(folder, gModule64, "VandrelNineNoMpr.scr");
+  CopyInto(folder, gMprWithoutChange, "mpr.dll");
   EXPECT_EQ(RunModule(bare, "/a"), 0u) << "no PwdChangePasswordA";
   EXPECT_EQ(RunModule(noMpr, "/a 0"), 0u) << "no MPR.DLL";
 }
@@ -290,7 +288,7 @@ void NoDebuggerForFaults() {
 TEST(Module32, InvalidSwitchesAndHandledFaultsEndWithMinusOne) {
   NoDebuggerForFaults();
   std::string folder = Folder("fault");
-  std::string faultingNine = CopyInto(folder, WindowsPath(gFaulting32), "VandrelFaultNine.scr");
+  std::string faultingNine = CopyInto(folder, gFaulting32, "VandrelFaultNine.scr");
   SetAppDefaults("VandrelFaultNine.scr", "win98");
   ASSERT_TRUE(SystemParametersInfoA(SPI_SCREENSAVERRUNNING, TRUE, NULL, 0));
   ASSERT_EQ(SaverRunningFlag(), 1u);
@@ -298,9 +296,9 @@ TEST(Module32, InvalidSwitchesAndHandledFaultsEndWithMinusOne) {
   // Windows NT family: the flag is not the saver's business and stays as it was.
   {
     Process invalid, preview, faultNt;
-    invalid.Start(WindowsPath(gModule32), "/x");
-    preview.Start(WindowsPath(gModule32), "/p 0");
-    faultNt.Start(WindowsPath(gFaulting32), "/x");
+    invalid.Start(gModule32, "/x");
+    preview.Start(gModule32, "/p 0");
+    faultNt.Start(gFaulting32, "/x");
     EXPECT_EQ(invalid.Wait(400000), kFailed) << "/x";
     EXPECT_EQ(preview.Wait(400000), kFailed) << "/p 0";
     EXPECT_EQ(faultNt.Wait(400000), kFailed) << "fault, Windows NT family";
@@ -319,8 +317,8 @@ TEST(Module32, InvalidSwitchesAndHandledFaultsEndWithMinusOne) {
 TEST(Module32Verifier, FaultInsideTheVerifierEndsWithTheFlagCleared) {
   NoDebuggerForFaults();
   std::string folder = Folder("verifier-fault");
-  std::string saverNine = CopyInto(folder, WindowsPath(gModule32), "VandrelVerifierNine.scr");
-  CopyInto(folder, WindowsPath(gVerifier32), "PASSWORD.CPL");
+  std::string saverNine = CopyInto(folder, gModule32, "VandrelVerifierNine.scr");
+  CopyInto(folder, gVerifier32, "PASSWORD.CPL");
   SetAppDefaults("VandrelVerifierNine.scr", "win98");
   HKEY desktop;
   ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Control Panel\\Desktop", &desktop), ERROR_SUCCESS);
@@ -375,11 +373,11 @@ int main(int argc, char **argv) {
                  "VERIFIER32\n");
     return 2;
   }
-  gModule64 = argv[1];
-  gModule32 = argv[2];
-  gFaulting32 = argv[3];
-  gMprDouble = argv[4];
-  gMprWithoutChange = argv[5];
-  gVerifier32 = argv[6];
+  gModule64 = wintest::WindowsPath(argv[1]);
+  gModule32 = wintest::WindowsPath(argv[2]);
+  gFaulting32 = wintest::WindowsPath(argv[3]);
+  gMprDouble = wintest::WindowsPath(argv[4]);
+  gMprWithoutChange = wintest::WindowsPath(argv[5]);
+  gVerifier32 = wintest::WindowsPath(argv[6]);
   return RUN_ALL_TESTS();
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "win_test_support.h"
+
 namespace {
 
 std::string gModulePath;
@@ -221,7 +223,6 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: module_resources_test MODULE\n");
     return 2;
   }
-  gModulePath = argv[1];
-  if (gModulePath[0] == '/') gModulePath = "Z:" + gModulePath;  // a Unix path under Wine
+  gModulePath = wintest::WindowsPath(argv[1]);
   return RUN_ALL_TESTS();
 }

@@ -21,23 +21,8 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
 
-namespace {
-
-int ReadNumber(const char *name) {
-  char text[32] = {};
-  if (!GetEnvironmentVariableA(name, text, sizeof text)) return 0;
-  return std::atoi(text);
-}
-
-void WriteNumber(const char *name, int value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%d", value);
-  SetEnvironmentVariableA(name, text);
-}
-
-}  // namespace
+#include "env_number.h"
 
 #if defined(VERIFIER_ENTRY)
 namespace {
@@ -76,23 +61,22 @@ void Flood(HWND saverWindow, int count) {
 
 extern "C" __declspec(dllexport) BOOL WINAPI VerifyScreenSavePwd(HWND saverWindow) {
   ++gDepth;
-  if (gDepth > ReadNumber("VANDREL_VERIFY_DEPTH_MAX"))
-    WriteNumber("VANDREL_VERIFY_DEPTH_MAX", gDepth);
-  WriteNumber("VANDREL_VERIFY_CALLS", ReadNumber("VANDREL_VERIFY_CALLS") + 1);
+  if (gDepth > EnvNumber("VANDREL_VERIFY_DEPTH_MAX"))
+    SetEnvNumber("VANDREL_VERIFY_DEPTH_MAX", gDepth);
+  SetEnvNumber("VANDREL_VERIFY_CALLS", EnvNumber("VANDREL_VERIFY_CALLS") + 1);
   BOOL running = FALSE;
   int runningFlag = SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &running, 0) ? running : -1;
-  WriteNumber("VANDREL_VERIFY_RUNNING", runningFlag);
-  WriteNumber("VANDREL_VERIFY_WINDOW", IsWindow(saverWindow) ? 1 : 0);
+  SetEnvNumber("VANDREL_VERIFY_RUNNING", runningFlag);
+  SetEnvNumber("VANDREL_VERIFY_WINDOW", IsWindow(saverWindow) ? 1 : 0);
   char line[64];
   std::snprintf(line, sizeof line, "verify running=%d\n", runningFlag);
   Log(line);
-  if (ReadNumber("VANDREL_VERIFY_FAULT") == 1) {
+  if (EnvNumber("VANDREL_VERIFY_FAULT") == 1) {
     volatile int *volatile nowhere = nullptr;
     *nowhere = 1;
   }
-  if (ReadNumber("VANDREL_VERIFY_FLOOD") > 0)
-    Flood(saverWindow, ReadNumber("VANDREL_VERIFY_FLOOD"));
-  if (ReadNumber("VANDREL_VERIFY_NESTED") == 1) {
+  if (EnvNumber("VANDREL_VERIFY_FLOOD") > 0) Flood(saverWindow, EnvNumber("VANDREL_VERIFY_FLOOD"));
+  if (EnvNumber("VANDREL_VERIFY_NESTED") == 1) {
     PostMessageA(saverWindow, WM_KEYDOWN, 0x41, 0);
     PostMessageA(saverWindow, WM_LBUTTONDOWN, 0, 0);
     int ticks = 0;
@@ -102,8 +86,8 @@ extern "C" __declspec(dllexport) BOOL WINAPI VerifyScreenSavePwd(HWND saverWindo
       while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_TIMER && msg.hwnd == saverWindow) ++ticks;
         if (msg.message == WM_CLOSE) {
-          WriteNumber("VANDREL_VERIFY_NESTED_CLOSES",
-                      ReadNumber("VANDREL_VERIFY_NESTED_CLOSES") + 1);
+          SetEnvNumber("VANDREL_VERIFY_NESTED_CLOSES",
+                       EnvNumber("VANDREL_VERIFY_NESTED_CLOSES") + 1);
           continue;  // kept from the window, which would otherwise check again
         }
         TranslateMessage(&msg);
@@ -111,15 +95,15 @@ extern "C" __declspec(dllexport) BOOL WINAPI VerifyScreenSavePwd(HWND saverWindo
       }
       Sleep(1);
     }
-    WriteNumber("VANDREL_VERIFY_NESTED_TICKS", ticks);
+    SetEnvNumber("VANDREL_VERIFY_NESTED_TICKS", ticks);
   }
   --gDepth;
-  return ReadNumber("VANDREL_VERIFY_ANSWER") == 1;
+  return EnvNumber("VANDREL_VERIFY_ANSWER") == 1;
 }
 #endif
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH)
-    WriteNumber("VANDREL_VERIFY_LOADS", ReadNumber("VANDREL_VERIFY_LOADS") + 1);
+    SetEnvNumber("VANDREL_VERIFY_LOADS", EnvNumber("VANDREL_VERIFY_LOADS") + 1);
   return TRUE;
 }

@@ -5,11 +5,11 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 #include <string>
 
 #include "effect/effect.h"
+#include "env_number.h"
 #include "host/host.h"
 #include "registry_shapes.h"
 #include "saver_state.h"
@@ -21,18 +21,6 @@ const char kDesktopKey[] = "Control Panel\\Desktop";
 std::string gVerifierWithoutEntry;  // a PASSWORD.CPL that exports nothing
 
 const char kTestClass[] = "VandrelPasswordSaver";
-
-int Env(const char *name) {
-  char text[32] = {};
-  if (!GetEnvironmentVariableA(name, text, sizeof text)) return 0;
-  return std::atoi(text);
-}
-
-void SetEnv(const char *name, int value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%d", value);
-  SetEnvironmentVariableA(name, text);
-}
 
 // The system's own word on whether a saver runs; -1 if it cannot say.
 int SaverRunning() {
@@ -69,9 +57,9 @@ class Win95Password : public ::testing::Test {
     wintest::ResetSaverState();
     DetectPlatformFamily();
     ASSERT_EQ(gHostState.onWin95, 1) << "Wine does not report the Windows 95 family here";
-    SetEnv("VANDREL_VERIFY_ANSWER", 0);
-    SetEnv("VANDREL_VERIFY_CALLS", 0);
-    SetEnv("VANDREL_VERIFY_RUNNING", -2);
+    SetEnvNumber("VANDREL_VERIFY_ANSWER", 0);
+    SetEnvNumber("VANDREL_VERIFY_CALLS", 0);
+    SetEnvNumber("VANDREL_VERIFY_RUNNING", -2);
     SetCursorPos(300, 300);
   }
 
@@ -90,10 +78,10 @@ class Win95Password : public ::testing::Test {
 
 TEST_F(Win95Password, RefusalKeepsTheSaverAndAcceptanceEndsIt) {
   StorePasswordSwitch(1);
-  int loads = Env("VANDREL_VERIFY_LOADS");
+  int loads = EnvNumber("VANDREL_VERIFY_LOADS");
   LoadPasswordVerifier();
   ASSERT_NE(gHostState.verifyEntry, nullptr);
-  EXPECT_EQ(Env("VANDREL_VERIFY_LOADS"), loads + 1);
+  EXPECT_EQ(EnvNumber("VANDREL_VERIFY_LOADS"), loads + 1);
   EXPECT_NE(GetModuleHandleA("PASSWORD.CPL"), nullptr);
   int runningWhileLoaded = SaverRunning();
   if (runningWhileLoaded != -1) {
@@ -103,8 +91,8 @@ TEST_F(Win95Password, RefusalKeepsTheSaverAndAcceptanceEndsIt) {
   HWND hwnd = MakeSaver();
   SetCursorPos(310, 300);  // the pointer has wandered since the window was made
   Press(hwnd);
-  EXPECT_EQ(Env("VANDREL_VERIFY_CALLS"), 1);
-  EXPECT_EQ(Env("VANDREL_VERIFY_WINDOW"), 1);
+  EXPECT_EQ(EnvNumber("VANDREL_VERIFY_CALLS"), 1);
+  EXPECT_EQ(EnvNumber("VANDREL_VERIFY_WINDOW"), 1);
   EXPECT_TRUE(IsWindow(hwnd));
   EXPECT_EQ(gHostState.closing, 0);
   EXPECT_EQ(gHostState.checkingPassword, 0);
@@ -114,18 +102,18 @@ TEST_F(Win95Password, RefusalKeepsTheSaverAndAcceptanceEndsIt) {
   EXPECT_NE(gHostState.lastVerifyTick, kNeverVerified);
 
   Press(hwnd);  // within 200 ms of the refusal: refused without asking
-  EXPECT_EQ(Env("VANDREL_VERIFY_CALLS"), 1);
+  EXPECT_EQ(EnvNumber("VANDREL_VERIFY_CALLS"), 1);
   EXPECT_TRUE(IsWindow(hwnd));
 
   Sleep(250);
   Press(hwnd);  // later: asked again, refused again
-  EXPECT_EQ(Env("VANDREL_VERIFY_CALLS"), 2);
+  EXPECT_EQ(EnvNumber("VANDREL_VERIFY_CALLS"), 2);
   EXPECT_TRUE(IsWindow(hwnd));
 
-  SetEnv("VANDREL_VERIFY_ANSWER", 1);
+  SetEnvNumber("VANDREL_VERIFY_ANSWER", 1);
   Sleep(250);
   Press(hwnd);
-  EXPECT_EQ(Env("VANDREL_VERIFY_CALLS"), 3);
+  EXPECT_EQ(EnvNumber("VANDREL_VERIFY_CALLS"), 3);
   EXPECT_FALSE(IsWindow(hwnd));
   EXPECT_EQ(gHostState.closing, 1);
 
@@ -145,14 +133,14 @@ TEST_F(Win95Password, InputDuringTheCheckAsksForNoSecondCheckWhileTicksGoOn) {
   LoadPasswordVerifier();
   ASSERT_NE(gHostState.verifyEntry, nullptr);
   HWND hwnd = MakeSaver();
-  SetEnv("VANDREL_VERIFY_NESTED", 1);
-  SetEnv("VANDREL_VERIFY_NESTED_CLOSES", 0);
-  SetEnv("VANDREL_VERIFY_NESTED_TICKS", 0);
+  SetEnvNumber("VANDREL_VERIFY_NESTED", 1);
+  SetEnvNumber("VANDREL_VERIFY_NESTED_CLOSES", 0);
+  SetEnvNumber("VANDREL_VERIFY_NESTED_TICKS", 0);
   Press(hwnd);
-  SetEnv("VANDREL_VERIFY_NESTED", 0);
-  EXPECT_EQ(Env("VANDREL_VERIFY_CALLS"), 1);
-  EXPECT_EQ(Env("VANDREL_VERIFY_NESTED_CLOSES"), 0);
-  EXPECT_GT(Env("VANDREL_VERIFY_NESTED_TICKS"), 0);
+  SetEnvNumber("VANDREL_VERIFY_NESTED", 0);
+  EXPECT_EQ(EnvNumber("VANDREL_VERIFY_CALLS"), 1);
+  EXPECT_EQ(EnvNumber("VANDREL_VERIFY_NESTED_CLOSES"), 0);
+  EXPECT_GT(EnvNumber("VANDREL_VERIFY_NESTED_TICKS"), 0);
   EXPECT_TRUE(IsWindow(hwnd));
   DestroyWindow(hwnd);
   UnloadPasswordVerifier();
@@ -160,10 +148,10 @@ TEST_F(Win95Password, InputDuringTheCheckAsksForNoSecondCheckWhileTicksGoOn) {
 
 TEST_F(Win95Password, WithoutThePasswordSwitchNothingIsLoadedAndInputCloses) {
   StorePasswordSwitch(0);
-  int loads = Env("VANDREL_VERIFY_LOADS");
+  int loads = EnvNumber("VANDREL_VERIFY_LOADS");
   LoadPasswordVerifier();
   EXPECT_EQ(gHostState.verifierLibrary, nullptr);
-  EXPECT_EQ(Env("VANDREL_VERIFY_LOADS"), loads);
+  EXPECT_EQ(EnvNumber("VANDREL_VERIFY_LOADS"), loads);
   int running = SaverRunning();
   if (running != -1) {
     EXPECT_EQ(running, 0);
@@ -172,7 +160,7 @@ TEST_F(Win95Password, WithoutThePasswordSwitchNothingIsLoadedAndInputCloses) {
   Press(hwnd);
   EXPECT_FALSE(IsWindow(hwnd));
   EXPECT_EQ(gHostState.closing, 1);
-  EXPECT_EQ(Env("VANDREL_VERIFY_CALLS"), 0);
+  EXPECT_EQ(EnvNumber("VANDREL_VERIFY_CALLS"), 0);
 }
 
 // Any type is read as four bytes: what fits and is not all zero switches the verifier on. So
@@ -244,7 +232,7 @@ TEST_F(Win95Password, UnreadableDesktopKeyLeavesTheSaverWithoutPassword) {
   HWND hwnd = MakeSaver();
   Press(hwnd);
   EXPECT_FALSE(IsWindow(hwnd));
-  EXPECT_EQ(Env("VANDREL_VERIFY_CALLS"), 0);
+  EXPECT_EQ(EnvNumber("VANDREL_VERIFY_CALLS"), 0);
 }
 
 // A module of the verifier's name that exports nothing: no password, the flag untouched, and
@@ -288,7 +276,7 @@ TEST_F(Win95Password, VerifierThatRefusesForeverIsAskedAtARestrainedPace) {
     wintest::Pump(5);
   }
   wintest::Pump(50);
-  int calls = Env("VANDREL_VERIFY_CALLS");
+  int calls = EnvNumber("VANDREL_VERIFY_CALLS");
   EXPECT_GE(calls, 4);
   EXPECT_LE(calls, 9) << "1.5 s at one check per 200 ms at most, of " << requests << " requests";
   EXPECT_TRUE(IsWindow(hwnd));
@@ -310,13 +298,13 @@ TEST_F(Win95Password, FloodDuringTheCheckStartsNoSecondCheck) {
   LoadPasswordVerifier();
   ASSERT_NE(gHostState.verifyEntry, nullptr);
   HWND hwnd = MakeSaver();
-  SetEnv("VANDREL_VERIFY_FLOOD", 2000);
-  SetEnv("VANDREL_VERIFY_DEPTH_MAX", 0);
-  SetEnv("VANDREL_VERIFY_ANSWER", 1);
+  SetEnvNumber("VANDREL_VERIFY_FLOOD", 2000);
+  SetEnvNumber("VANDREL_VERIFY_DEPTH_MAX", 0);
+  SetEnvNumber("VANDREL_VERIFY_ANSWER", 1);
   Press(hwnd);
-  SetEnv("VANDREL_VERIFY_FLOOD", 0);
-  EXPECT_EQ(Env("VANDREL_VERIFY_CALLS"), 1);
-  EXPECT_EQ(Env("VANDREL_VERIFY_DEPTH_MAX"), 1);
+  SetEnvNumber("VANDREL_VERIFY_FLOOD", 0);
+  EXPECT_EQ(EnvNumber("VANDREL_VERIFY_CALLS"), 1);
+  EXPECT_EQ(EnvNumber("VANDREL_VERIFY_DEPTH_MAX"), 1);
   EXPECT_EQ(gHostState.checkingPassword, 0);
   EXPECT_EQ(gHostState.closing, 1);
   EXPECT_FALSE(IsWindow(hwnd));
@@ -330,7 +318,7 @@ TEST_F(Win95Password, TickFloodStillLetsTheSaverClose) {
   StorePasswordSwitch(0);
   LoadPasswordVerifier();
   HWND hwnd = MakeSaver();
-  const int kTicks = Env("VANDREL_TICK_FLOOD") > 0 ? Env("VANDREL_TICK_FLOOD") : 10000;
+  const int kTicks = EnvNumber("VANDREL_TICK_FLOOD") > 0 ? EnvNumber("VANDREL_TICK_FLOOD") : 10000;
   DWORD start = GetTickCount();
   for (int i = 0; i < kTicks; ++i) ASSERT_TRUE(PostMessageA(hwnd, WM_TIMER, 1, 0)) << i;
   PostMessageA(hwnd, WM_KEYDOWN, 0x41, 0);
@@ -361,7 +349,7 @@ DWORD WINAPI DriveSaver(void *arg) {
     Sleep(200);
     PostMessageA(driver->parentToClose, WM_CLOSE, 0, 0);
   } else {
-    SetEnv("VANDREL_VERIFY_ANSWER", driver->answer);
+    SetEnvNumber("VANDREL_VERIFY_ANSWER", driver->answer);
     PostMessageA(saver, WM_KEYDOWN, 0x41, 0);
   }
   return 0;
@@ -382,11 +370,11 @@ int RunDriven(HWND parent, int answer) {
 
 TEST_F(Win95Password, FullScreenRunHoldsTheVerifierForItsLoopOnly) {
   StorePasswordSwitch(1);
-  int loads = Env("VANDREL_VERIFY_LOADS");
+  int loads = EnvNumber("VANDREL_VERIFY_LOADS");
   EXPECT_EQ(RunDriven(NULL, 1), 0);
-  EXPECT_EQ(Env("VANDREL_VERIFY_LOADS"), loads + 1);
-  EXPECT_EQ(Env("VANDREL_VERIFY_CALLS"), 1);
-  int runningDuringCall = Env("VANDREL_VERIFY_RUNNING");
+  EXPECT_EQ(EnvNumber("VANDREL_VERIFY_LOADS"), loads + 1);
+  EXPECT_EQ(EnvNumber("VANDREL_VERIFY_CALLS"), 1);
+  int runningDuringCall = EnvNumber("VANDREL_VERIFY_RUNNING");
   if (runningDuringCall != -1) {
     EXPECT_EQ(runningDuringCall, 1);
   }
@@ -400,13 +388,13 @@ TEST_F(Win95Password, FullScreenRunHoldsTheVerifierForItsLoopOnly) {
 
 TEST_F(Win95Password, PreviewNeverLoadsTheVerifier) {
   StorePasswordSwitch(1);
-  int loads = Env("VANDREL_VERIFY_LOADS");
+  int loads = EnvNumber("VANDREL_VERIFY_LOADS");
   HWND parent = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 200,
                                 150, NULL, NULL, GetModuleHandleA(NULL), NULL);
   ASSERT_NE(parent, nullptr);
   EXPECT_EQ(RunDriven(parent, 0), 0);
-  EXPECT_EQ(Env("VANDREL_VERIFY_LOADS"), loads);
-  EXPECT_EQ(Env("VANDREL_VERIFY_CALLS"), 0);
+  EXPECT_EQ(EnvNumber("VANDREL_VERIFY_LOADS"), loads);
+  EXPECT_EQ(EnvNumber("VANDREL_VERIFY_CALLS"), 0);
   EXPECT_FALSE(IsWindow(parent));
 }
 
@@ -418,7 +406,6 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: password_test PATH-TO-A-PASSWORD.CPL-WITHOUT-ENTRY\n");
     return 2;
   }
-  gVerifierWithoutEntry = argv[1];
-  if (gVerifierWithoutEntry[0] == '/') gVerifierWithoutEntry = "Z:" + gVerifierWithoutEntry;
+  gVerifierWithoutEntry = wintest::WindowsPath(argv[1]);
   return RUN_ALL_TESTS();
 }

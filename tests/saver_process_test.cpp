@@ -343,12 +343,6 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: saver_process_test PATH-TO-Vandrel.scr\n");
     return 2;
   }
-  // A path of the Linux side reaches Windows programs through drive Z:.
-  gModulePath = argv[1];
-  if (!gModulePath.empty() && gModulePath[0] == '/') {
-    gModulePath = "Z:" + gModulePath;
-    for (char &c : gModulePath)
-      if (c == '/') c = '\\';
-  }
+  gModulePath = wintest::WindowsPath(argv[1]);
   return RUN_ALL_TESTS();
 }

@@ -6,8 +6,19 @@
 #include <windows.h>
 
 #include <cstring>
+#include <string>
 
 namespace wintest {
+
+// A path of the Linux side as Windows programs under Wine see it: through drive Z:.
+inline std::string WindowsPath(std::string path) {
+  if (!path.empty() && path[0] == '/') {
+    path = "Z:" + path;
+    for (char &c : path)
+      if (c == '/') c = '\\';
+  }
+  return path;
+}
 
 // Dispatches messages for `ms` milliseconds; returns true if a quit message came.
 inline bool Pump(DWORD ms) {
