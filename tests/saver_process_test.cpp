@@ -310,8 +310,10 @@ TEST_F(SaverProcess, PreviewFillsItsParentIgnoresInputAndEndsWithIt) {
   EXPECT_EQ(saver.WaitExit(kExitMs), 0u);
 }
 
-// The control panel may tear its window down at any moment, even while the preview is still
-// starting: the preview ends with it, cleanly.
+// The control panel may tear its window down at any moment while the preview draws: the
+// preview ends with it, cleanly. (The preview's window can be found while it is still being
+// made; a parent destroyed then leaves the preview without a window, which ends it with -1.
+// So each case starts once the preview answers a message, that is once its loop runs.)
 TEST_F(SaverProcess, PreviewEndsWhenItsParentIsDestroyedWhileItDraws) {
   for (DWORD delay : {0u, 50u, 700u}) {
     HWND parent = CreateWindowExA(0, "VandrelTestPicture", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
@@ -319,10 +321,17 @@ TEST_F(SaverProcess, PreviewEndsWhenItsParentIsDestroyedWhileItDraws) {
     ASSERT_NE(parent, nullptr);
     Saver saver;
     ASSERT_TRUE(saver.Start("/p " + std::to_string(reinterpret_cast<uintptr_t>(parent))));
+    HWND child = NULL;
     EXPECT_TRUE(wintest::PumpUntil(
-        [&] { return FindWindowExA(parent, NULL, "WindowsScreenSaverClass", "Preview") != NULL; },
+        [&] {
+          return (child = FindWindowExA(parent, NULL, "WindowsScreenSaverClass", "Preview")) !=
+                 NULL;
+        },
         kStartMs))
         << delay;
+    DWORD_PTR answer;
+    EXPECT_NE(SendMessageTimeoutA(child, WM_NULL, 0, 0, SMTO_NORMAL, kExitMs, &answer), 0)
+        << "the preview's loop does not run";
     wintest::Pump(delay);
     DestroyWindow(parent);
     EXPECT_EQ(saver.WaitExit(kExitMs), 0u) << "parent destroyed " << delay << " ms after the start";
