@@ -6,6 +6,28 @@ uint32_t TickCount() {
   return GetTickCount();
 }
 
+// Copies the screen's rectangle at origin into the image, monitor by monitor: parts of the
+// virtual screen that lie on no monitor read black, like everything outside the screen.
+static BOOL CopyScreenArea(HDC imageDc, POINT origin, int32_t width, int32_t height) {
+  RECT whole = {0, 0, width, height};
+  FillRect(imageDc, &whole, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  RECT area = {origin.x, origin.y, origin.x + width, origin.y + height};
+  MonitorList monitors;
+  ListMonitors(&monitors);
+  HDC screen = GetDC(NULL);
+  if (screen == NULL) return FALSE;
+  BOOL copied = TRUE;
+  for (int i = 0; i < monitors.count; ++i) {
+    RECT part;
+    if (!IntersectRect(&part, &area, &monitors.rects[i])) continue;
+    copied =
+        copied && BitBlt(imageDc, part.left - origin.x, part.top - origin.y, part.right - part.left,
+                         part.bottom - part.top, screen, part.left, part.top, SRCCOPY);
+  }
+  ReleaseDC(NULL, screen);
+  return copied;
+}
+
 bool CaptureScreenImage(HWND hwnd, int32_t width, int32_t height) {
   if (width <= 0 || height <= 0) return false;
   BITMAPINFO info;
@@ -32,10 +54,7 @@ bool CaptureScreenImage(HWND hwnd, int32_t width, int32_t height) {
   // desktop for the full-screen saver, the parent's picture for a preview.
   POINT origin = {0, 0};
   ClientToScreen(hwnd, &origin);
-  HDC screen = GetDC(NULL);
-  BOOL copied =
-      screen != NULL && BitBlt(imageDc, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
-  if (screen != NULL) ReleaseDC(NULL, screen);
+  BOOL copied = CopyScreenArea(imageDc, origin, width, height);
   if (!copied) {
     SelectObject(imageDc, previous);
     DeleteDC(imageDc);

@@ -85,6 +85,16 @@ void SetSaverRunningFlag(BOOL on);
 
 // Saver window and message loop.
 int RunSaverWindow(HWND parent);
+// The full-screen saver's rectangle in screen coordinates: every monitor's.
+RECT FullScreenRect();
+// The monitors' rectangles in screen coordinates; without the system's monitor list (Windows
+// 95, NT 4.0) the primary screen alone.
+const int kMaxMonitors = 16;
+struct MonitorList {
+  int count;
+  RECT rects[kMaxMonitors];
+};
+void ListMonitors(MonitorList *list);
 LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 // Mode dispatch and process exit.

@@ -91,22 +91,23 @@ int RunSaverWindow(HWND parent) {
 
   DWORD exStyle, style;
   const char *title;
-  int width, height;
+  RECT area = {0, 0, 0, 0};
   if (parent != NULL) {
     RECT client;
     GetClientRect(parent, &client);
     exStyle = 0;
     style = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN;
     title = "Preview";
-    width = client.right;
-    height = client.bottom;
+    area.right = client.right;
+    area.bottom = client.bottom;
     gHostState.isPreview = 1;
   } else {
     exStyle = WS_EX_TOPMOST;
     style = WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
     title = kSaverTitle;
-    width = GetSystemMetrics(SM_CXSCREEN);
-    height = GetSystemMetrics(SM_CYSCREEN);
+    // One window over every monitor: input anywhere reaches it, and no monitor's windows stay
+    // usable behind a password-protected saver.
+    area = FullScreenRect();
     HWND running = FindWindowA(kSaverClassName, kSaverTitle);
     if (running != NULL && IsWindow(running)) {
       SetForegroundWindow(running);
@@ -118,8 +119,9 @@ int RunSaverWindow(HWND parent) {
   // A class or window that cannot be made ends the run as a failure.
   int result = -1;
   if (RegisterClassA(&windowClass))
-    gHostState.mainWindow = CreateWindowExA(exStyle, kSaverClassName, title, style, 0, 0, width,
-                                            height, parent, NULL, gHostState.instance, NULL);
+    gHostState.mainWindow = CreateWindowExA(
+        exStyle, kSaverClassName, title, style, area.left, area.top, area.right - area.left,
+        area.bottom - area.top, parent, NULL, gHostState.instance, NULL);
   if (gHostState.mainWindow != NULL) {
     if (!gHostState.isPreview) SetForegroundWindow(gHostState.mainWindow);
     MSG msg;
