@@ -25,6 +25,7 @@ std::string Upper(std::string s) {
 }
 
 struct Section {
+  std::string name;  // "/n" for a long name kept in the symbol table's strings
   uint32_t virtualAddress, virtualSize, rawOffset, rawSize;
 };
 
@@ -35,6 +36,7 @@ class ModuleImage {
     bytes_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   bool Loaded() const { return bytes_.size() > 0x40; }
+  size_t Size() const { return bytes_.size(); }
   uint16_t U16(size_t at) const {
     return Check(at, 2) ? static_cast<uint16_t>(bytes_[at] | bytes_[at + 1] << 8) : 0;
   }
@@ -54,7 +56,10 @@ class ModuleImage {
     size_t table = Optional() + U16(PeHeader() + 20);
     for (uint16_t i = 0; i < count; ++i) {
       size_t s = table + 40u * i;
-      sections.push_back({U32(s + 12), U32(s + 8), U32(s + 20), U32(s + 16)});
+      std::string name;
+      for (size_t c = s; c < s + 8 && c < bytes_.size() && bytes_[c] != 0; ++c)
+        name += static_cast<char>(bytes_[c]);
+      sections.push_back({name, U32(s + 12), U32(s + 8), U32(s + 20), U32(s + 16)});
     }
     return sections;
   }
@@ -122,6 +127,22 @@ TEST(ModuleImage, IsAWindows95LoadableGuiProgramForI386) {
   EXPECT_NE(image.U32(optional + 16), 0u);       // an entry point
   EXPECT_EQ(image.DirectoryRva(9), 0u) << "thread-local storage needs a C runtime";
   EXPECT_EQ(image.DirectoryRva(13), 0u) << "no delay-loaded imports";
+}
+
+TEST(ModuleImage, IsAReleaseImageWithoutSymbolsOrDebugData) {
+  ModuleImage image(gModulePath);
+  ASSERT_TRUE(image.Loaded()) << gModulePath;
+  EXPECT_EQ(image.U32(image.PeHeader() + 12), 0u) << "pointer to a COFF symbol table";
+  EXPECT_EQ(image.U32(image.PeHeader() + 16), 0u) << "COFF symbols";
+  EXPECT_EQ(image.DirectoryRva(6), 0u) << "debug directory";
+  std::vector<Section> sections = image.Sections();
+  ASSERT_FALSE(sections.empty());
+  for (const Section &s : sections) {
+    EXPECT_NE(s.name.rfind(".debug", 0), 0u) << s.name;
+    EXPECT_NE(s.name.rfind("/", 0), 0u) << s.name << ": a long name needs the symbol strings";
+  }
+  // The code, the icons, the dialog and the manifest fit in 24 KB.
+  EXPECT_LE(image.Size(), 24576u);
 }
 
 TEST(ModuleImage, ImportsOnlyWindows95FunctionsOfTheFourSystemModules) {
