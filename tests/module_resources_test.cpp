@@ -215,6 +215,80 @@ TEST_F(ModuleResources, VersionDataNamesTheFileAndItsMaker) {
   EXPECT_FALSE(Resource(RT_VERSION, MAKEINTRESOURCEA(1)).empty()) << "English (United States)";
 }
 
+// The text of resource 1 of type 24, found as the loader finds it (no language asked for).
+std::string ManifestText(HMODULE module) {
+  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+  if (found == NULL) return "";
+  const char *data = static_cast<const char *>(LockResource(LoadResource(module, found)));
+  return std::string(data, SizeofResource(module, found));
+}
+
+// Every element closed in order; declarations and comments skipped. Empty when well nested,
+// else what went wrong.
+std::string TagNestingFault(const std::string &xml) {
+  std::vector<std::string> open;
+  for (size_t at = xml.find('<'); at != std::string::npos; at = xml.find('<', at + 1)) {
+    size_t end = xml.find('>', at);
+    if (end == std::string::npos) return "unclosed tag at " + std::to_string(at);
+    std::string tag = xml.substr(at + 1, end - at - 1);
+    if (tag.empty()) return "empty tag at " + std::to_string(at);
+    if (tag[0] == '?' || tag[0] == '!') continue;
+    bool closing = tag[0] == '/', empty = tag.back() == '/';
+    std::string name = tag.substr(closing, tag.find_first_of(" \t\r\n/", closing) - closing);
+    if (closing) {
+      if (open.empty() || open.back() != name)
+        return "</" + name + "> closes no open <" + name + ">";
+      open.pop_back();
+    } else if (!empty) {
+      open.push_back(name);
+    }
+  }
+  return open.empty() ? "" : "<" + open.back() + "> never closed";
+}
+
+TEST_F(ModuleResources, ManifestOneIsWellFormedAndAsksForNothingOlderSystemsRefuse) {
+  std::string xml = ManifestText(module_);
+  ASSERT_FALSE(xml.empty()) << "no resource 1 of type 24";
+  EXPECT_EQ(xml.rfind("<?xml version=\"1.0\"", 0), 0u);
+  EXPECT_EQ(TagNestingFault(xml), "");
+  EXPECT_NE(xml.find("<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" "
+                     "manifestVersion=\"1.0\">"),
+            std::string::npos);
+  EXPECT_NE(xml.find("<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>"),
+            std::string::npos);
+  EXPECT_EQ(xml.find("<dependency"), std::string::npos) << "binds to another assembly";
+}
+
+// The platform's own reading of the manifest: an activation context made from the module's
+// resource, and the DPI settings it holds.
+TEST_F(ModuleResources, ManifestOneDeclaresPerMonitorDpiAwareness) {
+  ACTCTXA request = {};
+  request.cbSize = sizeof request;
+  request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+  request.lpSource = gModulePath.c_str();
+  request.lpResourceName = MAKEINTRESOURCEA(1);
+  HANDLE context = CreateActCtxA(&request);
+  ASSERT_NE(context, INVALID_HANDLE_VALUE)
+      << "the platform refuses the manifest: error " << GetLastError();
+  typedef BOOL(WINAPI * QuerySettings)(DWORD, HANDLE, PCWSTR, PCWSTR, PWSTR, SIZE_T, SIZE_T *);
+  QuerySettings query = reinterpret_cast<QuerySettings>(reinterpret_cast<void *>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryActCtxSettingsW")));
+  ASSERT_NE(query, nullptr);
+  auto setting = [&](PCWSTR space, PCWSTR name) {
+    WCHAR value[64] = {};
+    SIZE_T written = 0;
+    if (!query(0, context, space, name, value, 64, &written))
+      return "<error " + std::to_string(GetLastError()) + ">";
+    std::string text;
+    for (const WCHAR *c = value; *c; ++c) text += static_cast<char>(*c);
+    return text;
+  };
+  EXPECT_EQ(setting(NULL, L"dpiAware"), "true/pm");
+  EXPECT_EQ(setting(L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness"),
+            "PerMonitorV2, PerMonitor");
+  ReleaseActCtx(context);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
