@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <functional>
 
 #include "host/host.h"
@@ -238,6 +239,46 @@ TEST_F(ConfigDialog, CommandsWithANotificationCodeAreNeitherOkNorCancel) {
   DWORD type = 0;
   int32_t value = -1;
   EXPECT_FALSE(Stored("Method", type, value));
+}
+
+// Each choice's name shows whole beside its box in the dialog's own font: the box (the
+// system's check-mark width) and the gap the button leaves before the text (a few pixels:
+// half a digit's width in Wine, about as much on Windows) fit with the text in the control.
+TEST_F(ConfigDialog, EachButtonShowsItsWholeText) {
+  const int kGap = 4;
+  int result = Run([&](HWND dialog) {
+    RECT units = {0, 0, 4, 8};
+    MapDialogRect(dialog, &units);
+    for (int id : {1002, 1003, 1004, 1005}) {
+      SCOPED_TRACE(id);
+      HWND button = GetDlgItem(dialog, id);
+      ASSERT_NE(button, nullptr);
+      char text[64] = {};
+      int length = GetWindowTextA(button, text, sizeof text);
+      ASSERT_GT(length, 0);
+      HFONT font = reinterpret_cast<HFONT>(SendMessageA(button, WM_GETFONT, 0, 0));
+      ASSERT_NE(font, nullptr) << "the dialog's font";
+      HDC dc = GetDC(button);
+      HGDIOBJ old = SelectObject(dc, font);
+      SIZE extent = {};
+      GetTextExtentPoint32A(dc, text, length, &extent);
+      SelectObject(dc, old);
+      ReleaseDC(button, dc);
+      RECT client;
+      GetClientRect(button, &client);
+      int needed = GetSystemMetrics(SM_CXMENUCHECK) + kGap + extent.cx;
+      std::printf("%d \"%s\": text %ld px (%.1f units), needs %d px (%.1f units) of %ld px\n", id,
+                  text, extent.cx, extent.cx * 4.0 / units.right, needed,
+                  needed * 4.0 / units.right, client.right);
+      EXPECT_LE(needed, client.right) << '"' << text << "\" is cut off";
+      RECT inDialog = client, dialogClient;
+      MapWindowPoints(button, dialog, reinterpret_cast<POINT *>(&inDialog), 2);
+      GetClientRect(dialog, &dialogClient);
+      EXPECT_LE(inDialog.right, dialogClient.right) << "reaches out of the dialog";
+    }
+    PostMessageA(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
+  });
+  EXPECT_EQ(result, 0);
 }
 
 TEST(ConfigDialogProc, LeavesOtherMessagesToTheDialogManager) {

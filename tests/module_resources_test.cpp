@@ -91,7 +91,7 @@ TEST_F(ModuleResources, Dialog2003IsTheClassicTemplateWithItsNineControls) {
       {kChild | BS_AUTORADIOBUTTON, 25, 50, 77, 10, 1002, "#128", "Method 1 - Gradual"},
       {kChild | BS_AUTORADIOBUTTON, 25, 65, 71, 10, 1003, "#128", "Method 2 - Faster"},
       {kChild | BS_GROUPBOX, 15, 40, 100, 55, 0xFFFF, "#128", "Static"},
-      {kChild | BS_AUTOCHECKBOX | WS_TABSTOP, 25, 100, 48, 10, 1005, "#128", "Lossy Vandrel"},
+      {kChild | BS_AUTOCHECKBOX | WS_TABSTOP, 25, 100, 60, 10, 1005, "#128", "Lossy Vandrel"},
       {kChild | BS_AUTORADIOBUTTON, 25, 80, 75, 10, 1004, "#128", "Method 3 - Melting"},
   };
   for (const Control &c : kControls) {
