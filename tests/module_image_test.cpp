@@ -72,6 +72,18 @@ class ModuleImage {
     }
     return 0;
   }
+  // The image checksum as the system's CheckSumMappedFile computes it: 16-bit one's-complement
+  // sum of the file with the checksum field counted as 0, plus the file's length.
+  uint32_t ComputedChecksum() const {
+    size_t field = Optional() + 64;
+    uint32_t sum = 0;
+    for (size_t at = 0; at < bytes_.size(); at += 2) {
+      if (at == field || at == field + 2) continue;
+      sum += at + 1 < bytes_.size() ? U16(at) : bytes_[at];
+      sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    return sum + static_cast<uint32_t>(bytes_.size());
+  }
   uint32_t DirectoryRva(int index) const { return U32(Optional() + 96 + 8 * index); }
   uint32_t DirectorySize(int index) const { return U32(Optional() + 100 + 8 * index); }
 
@@ -143,6 +155,15 @@ TEST(ModuleImage, IsAReleaseImageWithoutSymbolsOrDebugData) {
   }
   // The code, the icons, the dialog and the manifest fit in 24 KB.
   EXPECT_LE(image.Size(), 24576u);
+}
+
+// A build of the same sources gives the same file: no link time in the header, and the checksum
+// is the real one of these bytes (the linker's), not one left over from before a later edit.
+TEST(ModuleImage, HeaderHasNoLinkTimeAndTheFilesChecksum) {
+  ModuleImage image(gModulePath);
+  ASSERT_TRUE(image.Loaded());
+  EXPECT_EQ(image.U32(image.PeHeader() + 8), 0u) << "link time stamp";
+  EXPECT_EQ(image.U32(image.Optional() + 64), image.ComputedChecksum());
 }
 
 TEST(ModuleImage, ImportsOnlyWindows95FunctionsOfTheFourSystemModules) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "vandrel_version.h"
 #include "win_test_support.h"
 
 namespace {
@@ -188,10 +189,16 @@ TEST_F(ModuleResources, VersionDataNamesTheFileAndItsMaker) {
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void **>(&fixed), &length));
   EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-  EXPECT_EQ(fixed->dwFileVersionLS, 0x00020000u);
-  EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-  EXPECT_EQ(fixed->dwProductVersionLS, 0x00020000u);
+  // The project's version, major.minor.patch.0, in the fixed part and as text.
+  const DWORD high = VANDREL_VERSION_MAJOR << 16 | VANDREL_VERSION_MINOR;
+  const DWORD low = VANDREL_VERSION_PATCH << 16;
+  const std::string text = std::to_string(VANDREL_VERSION_MAJOR) + ", " +
+                           std::to_string(VANDREL_VERSION_MINOR) + ", " +
+                           std::to_string(VANDREL_VERSION_PATCH) + ", 0";
+  EXPECT_EQ(fixed->dwFileVersionMS, high);
+  EXPECT_EQ(fixed->dwFileVersionLS, low);
+  EXPECT_EQ(fixed->dwProductVersionMS, high);
+  EXPECT_EQ(fixed->dwProductVersionLS, low);
   EXPECT_EQ(fixed->dwFileFlagsMask, 0x3Fu);
   EXPECT_EQ(fixed->dwFileFlags, 0u);
   EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS_NT_WINDOWS32));
@@ -200,11 +207,11 @@ TEST_F(ModuleResources, VersionDataNamesTheFileAndItsMaker) {
 
   EXPECT_EQ(VersionString(data, "CompanyName"), "Quorvel");
   EXPECT_EQ(VersionString(data, "FileDescription"), "Vandrel Screen Saver");
-  EXPECT_EQ(VersionString(data, "FileVersion"), "1, 0, 2, 0");
+  EXPECT_EQ(VersionString(data, "FileVersion"), text);
   EXPECT_EQ(VersionString(data, "InternalName"), "Vandrel Saver");
   EXPECT_EQ(VersionString(data, "OriginalFilename"), "Vandrel.scr");
   EXPECT_EQ(VersionString(data, "ProductName"), "Vandrel Saver");
-  EXPECT_EQ(VersionString(data, "ProductVersion"), "1, 0, 2, 0");
+  EXPECT_EQ(VersionString(data, "ProductVersion"), text);
 
   WORD *translation = nullptr;
   ASSERT_TRUE(VerQueryValueA(data.data(), "\\VarFileInfo\\Translation",
