@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build make g++ clang clang-format libclang-rt-14-dev llvm
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
   googletest libgtest-dev libbenchmark-dev
-  wine wine32:i386 wine64 xvfb xdotool x11-utils imagemagick
+  wine wine32:i386 wine64 xvfb xdotool x11-utils imagemagick zip unzip
 )
 
 say() { echo "bootstrap: $*"; }
