@@ -1,16 +1,24 @@
 #!/usr/bin/env bash
 # The demo's short form on the test display: every run must end with exit code 0 (the demo
 # fails otherwise) and leave its pictures, and each "after" picture must differ from its
-# "before" by the effect: many pixels changed, yet about as bright as before, not black.
+# "before" by the effect: many pixels changed, yet about as bright as before, not black. Its
+# log, not a terminal, has one line for each run and no rewritten progress lines.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
 out="$build/demo-check"
 rm -rf "$out"
-bash "$root/scripts/demo.sh" --headless --no-build --module 64 --seconds 3 --state "$build" --out "$out"
+bash "$root/scripts/demo.sh" --headless --no-build --module 64 --seconds 3 --state "$build" \
+  --out "$out" | tee "$build/demo-check.log"
+
+status=0
+runs=$(grep -c '^\[[1-6]/6\] .*exit code' "$build/demo-check.log" || true)
+if [ "$runs" != 6 ] || grep -q $'\r' "$build/demo-check.log"; then
+  echo "the log should have one line for each of the 6 runs and no carriage returns"
+  status=1
+fi
 
 mean() { convert "$1" -colorspace Gray -format '%[fx:mean]' info:; }
-status=0
 for name in gradual-rounded gradual-lossy faster-rounded faster-lossy melting-rounded melting-lossy; do
   for file in "$name-before.png" "$name-after.png" "$name-before-after.png" "$name.gif"; do
     [ -s "$out/$file" ] || { echo "missing $file"; status=1; }

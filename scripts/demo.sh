@@ -7,201 +7,353 @@
 #   scripts/demo.sh --config        the settings dialog
 #   scripts/demo.sh --headless      no display needed: every method, rounded and lossy, on a
 #                                   virtual display over a made-up desktop, with pictures
+#   scripts/demo.sh --minutes N     a time-lapse: headless runs of N minutes each, recorded at an
+#                                   even pace into GIFs that play in about 10 s
 #
-# Options: --seconds N (each headless run, default 6), --long (30 s each), --out DIR (where the
-# pictures go, default out/demo), --module 32|64 (which build of the module to run).
+# Options: --seconds N (each headless run, default 6), --long (30 s each), --method LIST
+# (gradual, faster, melting or all, comma-separated; default all), --average LIST (rounded,
+# lossy or both; default both, rounded for a time-lapse), --size WxH (the virtual display,
+# default 1920x1080), --out DIR (where the pictures go, default out/demo), --module 32|64
+# (which build of the module to run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-mode=auto seconds=6 out=out/demo module="" state="" nobuild=0
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --headless) mode=headless ;;
-    --preview) mode=preview ;;
-    --config) mode=config ;;
-    --seconds) seconds=$2; shift ;;
-    --long) seconds=30 ;;
-    --out) out=$2; shift ;;
-    --module) module=$2; shift ;;
-    --state) state=$2; shift ;;  # a build folder whose Wine prefix and display to use
-    --no-build) nobuild=1 ;;     # use what is built (the test suite runs the demo this way)
-    -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
-    *) echo "demo: unknown option $1 (try --help)" >&2; exit 2 ;;
-  esac
-  shift
-done
-if [ "$mode" = auto ]; then
-  if [ -n "${DISPLAY:-}" ]; then mode=fullscreen; else mode=headless; fi
-fi
+names=("" "gradual" "faster" "melting")
+titles=("" "Method 1 - Gradual" "Method 2 - Faster" "Method 3 - Melting")
+# A recording has at most this many frames, evenly spread over the run, and its GIF plays in
+# real time up to this many seconds; a longer run is sped up to fit.
+max_frames=100 max_play_seconds=10
+# Frames are recorded at half the screen's size; GIF files larger than this are made again at
+# a smaller scale.
+frame_scale=50%
+max_gif_bytes=$((3 * 1024 * 1024))
 
 say() { echo "demo: $*"; }
+fail() {
+  echo "demo: $*" >&2
+  exit 2
+}
 
-[ $nobuild = 1 ] || bash scripts/bootstrap.sh
+parse_options() {
+  mode=auto seconds=6 out=out/demo module="" state="" nobuild=0
+  methods=all averages="" size=""
+  while [ $# -gt 0 ]; do
+    case "$1" in
+      --headless) mode=headless ;;
+      --preview) mode=preview ;;
+      --config) mode=config ;;
+      --seconds) seconds=$2; shift ;;
+      --long) seconds=30 ;;
+      --minutes) seconds=$(($2 * 60)); mode=headless; averages=${averages:-rounded}; shift ;;
+      --method) methods=$2; shift ;;
+      --average) averages=$2; shift ;;
+      --size) size=$2; shift ;;
+      --out) out=$2; shift ;;
+      --module) module=$2; shift ;;
+      --state) state=$2; shift ;;  # a build folder whose Wine prefix and display to use
+      --no-build) nobuild=1 ;;     # use what is built (the test suite runs the demo this way)
+      -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
+      *) fail "unknown option $1 (try --help)" ;;
+    esac
+    shift
+  done
+  if [ "$mode" = auto ]; then
+    if [ -n "${DISPLAY:-}" ]; then mode=fullscreen; else mode=headless; fi
+  fi
+  [ "$seconds" -gt 0 ] 2>/dev/null || fail "a run needs a length of at least 1 s"
+  if [ -n "$size" ]; then
+    [[ "$size" =~ ^[1-9][0-9]*x[1-9][0-9]*$ ]] || fail "--size takes WIDTHxHEIGHT, e.g. 1024x768"
+    [ "$mode" = headless ] || fail "--size sets the virtual display of a headless run"
+  fi
+  run_methods=()
+  local m
+  for m in ${methods//,/ }; do
+    case "$m" in
+      all) run_methods+=(1 2 3) ;;
+      gradual|1) run_methods+=(1) ;;
+      faster|2) run_methods+=(2) ;;
+      melting|3) run_methods+=(3) ;;
+      *) fail "unknown method $m (gradual, faster, melting or all)" ;;
+    esac
+  done
+  run_averages=()
+  averages=${averages:-both}
+  for m in ${averages//,/ }; do
+    case "$m" in
+      both) run_averages+=(0 1) ;;
+      rounded) run_averages+=(0) ;;
+      lossy) run_averages+=(1) ;;
+      *) fail "unknown average $m (rounded, lossy or both)" ;;
+    esac
+  done
+  if [ ${#run_methods[@]} = 0 ] || [ ${#run_averages[@]} = 0 ]; then fail "nothing to run"; fi
+}
 
 # 32-bit Wine runs under emulation where the kernel has no 32-bit support: it then takes about
 # a minute to start each program. The 64-bit build of the same code starts at once.
-emulated=0
-grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386 && emulated=1
-if [ -z "$module" ]; then
-  if [ $emulated = 1 ]; then module=64; else module=32; fi
-fi
+choose_module() {
+  emulated=0
+  grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386 && emulated=1
+  if [ -z "$module" ]; then
+    if [ $emulated = 1 ]; then module=64; else module=32; fi
+  fi
+  scr="$root/build/win$module/Vandrel.scr"
+  painter="$root/build/win64/desktop_painter.exe"
+  if [ "$module" = 64 ] && [ $emulated = 1 ]; then
+    say "this kernel runs 32-bit programs only under emulation, so the demo runs the 64-bit"
+    say "build of the same code; --module 32 runs build/win32/Vandrel.scr (slow to start here)"
+  fi
+}
 
-if [ $nobuild = 0 ]; then
+build_programs() {
   say "building Vandrel.scr and the demo desktop"
   cmake --preset win32 >/dev/null
   cmake --build --preset win32 --target Vandrel >/dev/null
   cmake --preset win64 >/dev/null
   cmake --build --preset win64 --target Vandrel desktop_painter >/dev/null
-fi
-scr="$root/build/win$module/Vandrel.scr"
-painter="$root/build/win64/desktop_painter.exe"
-if [ "$module" = 64 ] && [ $emulated = 1 ]; then
-  say "this kernel runs 32-bit programs only under emulation, so the demo runs the 64-bit"
-  say "build of the same code; --module 32 runs build/win32/Vandrel.scr (slow to start here)"
-fi
+}
 
-[ "$mode" = headless ] && unset DISPLAY
+# The screen of the current display, as WIDTHxHEIGHT.
+display_size() {
+  xdpyinfo 2>/dev/null | sed -n 's/^ *dimensions: *\([0-9]*x[0-9]*\) pixels.*/\1/p'
+}
+
 # A Wine world of the demo's own, ended with the demo; one passed with --state is left running.
-own_state=0
-if [ -z "$state" ]; then
-  state=build/demo
-  own_state=1
-fi
-# shellcheck source=wine-env.sh
-source scripts/wine-env.sh
-mkdir -p "$state"
-if [ ! -f "$state/wine/prefix/system.reg" ]; then
-  say "creating a Wine prefix in $state/wine (once; a few minutes)"
-fi
-wine_env_prepare "$state"
-loader=$(wine_env_loader)
+start_wine_world() {
+  [ "$mode" = headless ] && unset DISPLAY
+  own_state=0
+  if [ -z "$state" ]; then
+    state=build/demo
+    own_state=1
+  fi
+  # shellcheck source=wine-env.sh
+  source scripts/wine-env.sh
+  mkdir -p "$state"
+  if [ ! -f "$state/wine/prefix/system.reg" ]; then
+    say "creating a Wine prefix in $state/wine (once; a few minutes)"
+  fi
+  [ -z "$size" ] || export VANDREL_SCREEN_SIZE=$size
+  wine_env_prepare "$state"
+  if [ -n "$size" ] && [ "$(display_size)" != "$size" ]; then
+    # A display left over from an interrupted demo, of another size.
+    [ $own_state = 1 ] || fail "the display of $state is $(display_size), not $size"
+    wine_env_stop "$state"
+    unset DISPLAY
+    wine_env_prepare "$state"
+  fi
+  loader=$(wine_env_loader)
+}
+
 wine() { "$loader" "$@"; }
 
-case "$mode" in
-  fullscreen)
-    say "running the saver over your desktop; move the pointer or press a key to end it"
-    set +e
-    wine "$scr" /s
-    code=$?
-    set -e
-    say "Vandrel.scr /s exited with code $code"
-    exit 0
-    ;;
-  preview)
-    say "opening a preview window; close it to end the preview"
-    wine "$painter" preview | while read -r line; do
-      line=${line%$'\r'}  # the Windows console ends its lines with CR LF
-      case "$line" in
-        hwnd\ *)
-          wine "$scr" /p "${line#hwnd }" &
-          ;;
-      esac
-    done
-    wait || true
-    exit 0
-    ;;
-  config)
-    set +e
-    wine "$scr" /c
-    code=$?
-    set -e
-    say "Vandrel.scr /c exited with code $code (1: settings stored, 0: cancelled)"
-    exit 0
-    ;;
-esac
-
-# Headless: a made-up desktop on the virtual display, then one run per method and average.
-mkdir -p "$out"
-out=$(cd "$out" && pwd)
-frames=$(mktemp -d)
-finish() {
-  rm -rf "$frames"
-  [ -n "${painter_pid:-}" ] && kill "$painter_pid" 2>/dev/null
-  [ $own_state = 1 ] && wine_env_stop "$state"
-  true
+run_fullscreen() {
+  say "running the saver over your desktop; move the pointer or press a key to end it"
+  set +e
+  wine "$scr" /s
+  local code=$?
+  set -e
+  say "Vandrel.scr /s exited with code $code"
 }
-trap finish EXIT
 
-say "virtual display $DISPLAY: painting the demo desktop"
-wine "$painter" >"$frames/painter.log" 2>&1 &
-painter_pid=$!
-for _ in $(seq 100); do
-  grep -q painted "$frames/painter.log" 2>/dev/null && break
-  sleep 0.1
-done
-sleep 1
-
-names=("" "gradual" "faster" "melting")
-titles=("" "Method 1 - Gradual" "Method 2 - Faster" "Method 3 - Melting")
-total=6 run=0 failures=0
-for method in 1 2 3; do
-  for lossy in 0 1; do
-    run=$((run + 1))
-    average=rounded
-    [ $lossy = 1 ] && average=lossy
-    name="${names[$method]}-$average"
-    wine reg add 'HKCU\Software\Quorvel\Vandrel' /v Method /t REG_DWORD /d $method /f >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Quorvel\Vandrel' /v Lossy /t REG_DWORD /d $lossy /f >/dev/null 2>&1
-    xdotool mousemove 960 540
-    shots="$frames/$name"
-    mkdir -p "$shots"
-    import -window root "$shots/before.png"
-    echo -n "[$run/$total] ${titles[$method]}, $average average: starting"
-    wine "$scr" /s &
-    saver=$!
-    for _ in $(seq 200); do
-      xdotool search --name '^Screen Saver$' >/dev/null 2>&1 && break
-      sleep 0.05
-    done
-    start=$(date +%s%3N)
-    frame=0
-    while :; do
-      elapsed=$(($(date +%s%3N) - start))
-      [ $elapsed -ge $((seconds * 1000)) ] && break
-      import -window root -resize 40% "$shots/frame-$(printf %04d $frame).png"
-      frame=$((frame + 1))
-      printf '\r[%d/%d] %s, %s average: %d/%d s ' "$run" "$total" "${titles[$method]}" \
-        "$average" $((elapsed / 1000)) "$seconds"
-    done
-    import -window root "$shots/after.png"
-    # End the run the way a user does: move the pointer.
-    xdotool mousemove 1010 560
-    code=timeout
-    for _ in $(seq 300); do
-      if ! kill -0 "$saver" 2>/dev/null; then
-        set +e
-        wait "$saver"
-        code=$?
-        set -e
-        break
-      fi
-      sleep 0.1
-    done
-    [ "$code" = timeout ] && kill "$saver" 2>/dev/null
-    # The pictures are put together while the next run records.
-    (
-      convert "$shots/before.png" "$shots/after.png" +append -resize 50% "$out/$name-before-after.png"
-      cp "$shots/before.png" "$out/$name-before.png"
-      cp "$shots/after.png" "$out/$name-after.png"
-      convert -delay 20 -loop 0 "$shots"/frame-*.png "$out/$name.gif"
-    ) &
-    echo "- exit code $code, $frame frames"
-    [ "$code" = 0 ] || failures=$((failures + 1))
+run_preview() {
+  say "opening a preview window; close it to end the preview"
+  local line
+  wine "$painter" preview | while read -r line; do
+    line=${line%$'\r'}  # the Windows console ends its lines with CR LF
+    case "$line" in
+      hwnd\ *)
+        wine "$scr" /p "${line#hwnd }" &
+        ;;
+    esac
   done
-done
+  wait || true
+}
 
-say "putting the last pictures together"
+run_config() {
+  set +e
+  wine "$scr" /c
+  local code=$?
+  set -e
+  say "Vandrel.scr /c exited with code $code (1: settings stored, 0: cancelled)"
+}
+
+# Progress of a headless run: on a terminal one line that is rewritten in place, in a log only
+# the line with the run's result.
+progress() {
+  [ -t 1 ] && printf '\r\033[K%s' "$*"
+  return 0
+}
+report() {
+  if [ -t 1 ]; then printf '\r\033[K%s\n' "$*"; else printf '%s\n' "$*"; fi
+}
+
+now_ms() { date +%s%3N; }
+
+paint_desktop() {
+  say "virtual display $DISPLAY ($(display_size)): painting the demo desktop"
+  wine "$painter" >"$frames/painter.log" 2>&1 &
+  painter_pid=$!
+  for _ in $(seq 100); do
+    grep -q painted "$frames/painter.log" 2>/dev/null && break
+    sleep 0.1
+  done
+  sleep 1
+}
+
+store_settings() {
+  wine reg add 'HKCU\Software\Quorvel\Vandrel' /v Method /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Quorvel\Vandrel' /v Lossy /t REG_DWORD /d "$2" /f >/dev/null 2>&1
+}
+
+start_saver() {
+  wine "$scr" /s &
+  saver=$!
+  for _ in $(seq 200); do
+    xdotool search --name '^Screen Saver$' >/dev/null 2>&1 && break
+    sleep 0.05
+  done
+}
+
+# End the run the way a user does: move the pointer. Sets code to the exit code, or "timeout".
+end_saver() {
+  xdotool mousemove $((screen_width / 2 + 50)) $((screen_height / 2 + 20))
+  code=timeout
+  for _ in $(seq 300); do
+    if ! kill -0 "$saver" 2>/dev/null; then
+      set +e
+      wait "$saver"
+      code=$?
+      set -e
+      break
+    fi
+    sleep 0.1
+  done
+  [ "$code" = timeout ] && kill "$saver" 2>/dev/null
+  return 0
+}
+
+# Frames at an even pace over the run, the first at its start and the last at its end; a frame
+# whose time has passed while the one before was taken is left out. Sets frame to their count.
+record_frames() {
+  local shots=$1 label=$2 start interval elapsed due next
+  interval=$((seconds * 1000 / (max_frames - 1)))
+  start=$(now_ms)
+  frame=0 next=0
+  while [ $next -lt $max_frames ]; do
+    due=$((next * interval))
+    [ $next = $((max_frames - 1)) ] && due=$((seconds * 1000))
+    elapsed=$(($(now_ms) - start))
+    if [ $elapsed -lt $due ]; then
+      sleep "$(printf '%d.%03d' $(((due - elapsed) / 1000)) $(((due - elapsed) % 1000)))"
+    fi
+    import -window root -resize "$frame_scale" "$shots/frame-$(printf %04d $frame).png"
+    frame=$((frame + 1))
+    elapsed=$(($(now_ms) - start))
+    progress "$label: $((elapsed / 1000))/$seconds s, $frame frames"
+    next=$((next + 1))
+    # Skip the frames that fell due while this one was taken.
+    while [ $next -lt $((max_frames - 1)) ] && [ $((next * interval)) -lt $elapsed ]; do
+      next=$((next + 1))
+    done
+  done
+}
+
+# The animation: real time for a short run, sped up to max_play_seconds for a longer one. One
+# palette for all frames, and each frame keeps only the pixels that changed by more than 1 %:
+# the effect changes a few scattered pixels between frames, and everything else compresses to
+# runs of transparency. Too large a file is made again at three quarters of the size, and so on.
+make_gif() {
+  local shots=$1 gif=$2 count=$3 delay scale=100
+  local play=$((seconds < max_play_seconds ? seconds : max_play_seconds))
+  delay=$((play * 100 / count))
+  [ $delay -ge 2 ] || delay=2
+  while :; do
+    convert -delay "$delay" -loop 0 "$shots"/frame-*.png -resize "$scale%" +dither +remap \
+      -fuzz 1% -layers OptimizeTransparency "$gif"
+    if [ "$(stat -c %s "$gif")" -le $max_gif_bytes ] || [ $scale -le 20 ]; then break; fi
+    scale=$((scale * 3 / 4))
+  done
+}
+
+# Put together in the background, while the next run records.
+make_pictures() {
+  local shots=$1 name=$2 count=$3
+  convert "$shots/before.png" "$shots/after.png" +append -resize 50% "$out/$name-before-after.png"
+  cp "$shots/before.png" "$out/$name-before.png"
+  cp "$shots/after.png" "$out/$name-after.png"
+  make_gif "$shots" "$out/$name.gif" "$count"
+}
+
+# One run of the saver with one method and average; counts a run that does not end with 0.
+record_run() {
+  local method=$1 lossy=$2 average=rounded label name shots
+  [ "$lossy" = 1 ] && average=lossy
+  run=$((run + 1))
+  name="${names[$method]}-$average"
+  label="[$run/$total] ${titles[$method]}, $average average"
+  store_settings "$method" "$lossy"
+  xdotool mousemove $((screen_width / 2)) $((screen_height / 2))
+  shots="$frames/$name"
+  mkdir -p "$shots"
+  import -window root "$shots/before.png"
+  progress "$label: starting"
+  start_saver
+  record_frames "$shots" "$label"
+  import -window root "$shots/after.png"
+  end_saver
+  make_pictures "$shots" "$name" "$frame" &
+  report "$label: $seconds s, $frame frames, exit code $code"
+  [ "$code" = 0 ] || failures=$((failures + 1))
+}
+
 wait_for_pictures() {
   local job
   for job in $(jobs -p); do
     [ "$job" = "$painter_pid" ] || wait "$job"
   done
 }
-wait_for_pictures
-say "pictures in $out"
-ls "$out"
-if [ $failures -gt 0 ]; then
-  say "$failures run(s) did not end with exit code 0"
-  exit 1
-fi
+
+finish_headless() {
+  rm -rf "$frames"
+  [ -n "${painter_pid:-}" ] && kill "$painter_pid" 2>/dev/null
+  [ $own_state = 1 ] && wine_env_stop "$state"
+  true
+}
+
+# Headless: a made-up desktop on the virtual display, then one run per method and average.
+run_headless() {
+  mkdir -p "$out"
+  out=$(cd "$out" && pwd)
+  frames=$(mktemp -d)
+  trap finish_headless EXIT
+  screen_width=$(display_size) screen_height=${screen_width#*x} screen_width=${screen_width%x*}
+  paint_desktop
+  total=$((${#run_methods[@]} * ${#run_averages[@]})) run=0 failures=0
+  local method lossy
+  for method in "${run_methods[@]}"; do
+    for lossy in "${run_averages[@]}"; do
+      record_run "$method" "$lossy"
+    done
+  done
+  say "putting the last pictures together"
+  wait_for_pictures
+  say "pictures in $out"
+  ls "$out"
+  if [ $failures -gt 0 ]; then
+    say "$failures run(s) did not end with exit code 0"
+    exit 1
+  fi
+}
+
+parse_options "$@"
+[ $nobuild = 1 ] || bash scripts/bootstrap.sh
+choose_module
+[ $nobuild = 1 ] || build_programs
+start_wine_world
+case "$mode" in
+  fullscreen) run_fullscreen ;;
+  preview) run_preview ;;
+  config) run_config ;;
+  headless) run_headless ;;
+esac

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The build tree's own Wine world: a prefix under the build folder and, when no display is
-# set, an Xvfb display of 1920x1080 started on first use. Sourced by wine-run.sh and the demo;
+# set, an Xvfb display of 1920x1080 (or VANDREL_SCREEN_SIZE) started on first use. Sourced by wine-run.sh and the demo;
 # run directly as `wine-env.sh start|stop BUILD_DIR`.
 
 wine_env_prepare() {
@@ -19,7 +19,7 @@ wine_env_prepare() {
       pid=$(cat "$build/wine/xvfb.pid" 2>/dev/null || true)
       if [ -z "$display" ] || [ -z "$pid" ] || ! kill -0 "$pid" 2>/dev/null; then
         display=$(wine_env_free_display)
-        Xvfb ":$display" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 9>&- &
+        Xvfb ":$display" -screen 0 "${VANDREL_SCREEN_SIZE:-1920x1080}x24" -nolisten tcp >/dev/null 2>&1 9>&- &
         echo $! >"$build/wine/xvfb.pid"
         echo "$display" >"$build/wine/display"
         for _ in $(seq 100); do
