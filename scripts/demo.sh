@@ -276,9 +276,11 @@ make_gif() {
   done
 }
 
-# Put together in the background, while the next run records.
+# Put together in the background, while the next run records: at the lowest priority, so that
+# the next run's frames keep their pace.
 make_pictures() {
   local shots=$1 name=$2 count=$3
+  renice -n 19 -p "$BASHPID" >/dev/null
   convert "$shots/before.png" "$shots/after.png" +append -resize 50% "$out/$name-before-after.png"
   cp "$shots/before.png" "$out/$name-before.png"
   cp "$shots/after.png" "$out/$name-after.png"
