@@ -13,21 +13,7 @@ wine_env_prepare() {
   mkdir -p "$build/wine"
   (
     flock 9
-    if [ -z "${DISPLAY:-}" ] || [ -f "$build/wine/display" ]; then
-      local display pid
-      display=$(cat "$build/wine/display" 2>/dev/null || true)
-      pid=$(cat "$build/wine/xvfb.pid" 2>/dev/null || true)
-      if [ -z "$display" ] || [ -z "$pid" ] || ! kill -0 "$pid" 2>/dev/null; then
-        display=$(wine_env_free_display)
-        Xvfb ":$display" -screen 0 "${VANDREL_SCREEN_SIZE:-1920x1080}x24" -nolisten tcp >/dev/null 2>&1 9>&- &
-        echo $! >"$build/wine/xvfb.pid"
-        echo "$display" >"$build/wine/display"
-        for _ in $(seq 100); do
-          [ -e "/tmp/.X11-unix/X$display" ] && break
-          sleep 0.05
-        done
-      fi
-    fi
+    wine_env_display "$build"
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
       DISPLAY=":$(cat "$build/wine/display" 2>/dev/null || echo "${DISPLAY#:}")" \
         "$(wine_env_loader)" wineboot.exe -i >/dev/null 2>&1 9>&-
@@ -37,6 +23,31 @@ wine_env_prepare() {
   if [ -f "$build/wine/display" ]; then
     export DISPLAY=":$(cat "$build/wine/display")"
   fi
+}
+
+# The build tree's test display: the one in DISPLAY, or else an Xvfb of its own, started once
+# and named in BUILD/wine/display. Called with BUILD/wine/lock held.
+wine_env_display() {
+  local build=$1
+  [ -z "${DISPLAY:-}" ] || [ -f "$build/wine/display" ] || return 0
+  local display pid
+  display=$(cat "$build/wine/display" 2>/dev/null || true)
+  pid=$(cat "$build/wine/xvfb.pid" 2>/dev/null || true)
+  if [ -z "$display" ] || [ -z "$pid" ] || ! kill -0 "$pid" 2>/dev/null; then
+    display=$(wine_env_free_display)
+    Xvfb ":$display" -screen 0 "${VANDREL_SCREEN_SIZE:-1920x1080}x24" -nolisten tcp \
+      >/dev/null 2>&1 9>&- &
+    echo $! >"$build/wine/xvfb.pid"
+    echo "$display" >"$build/wine/display"
+    wine_env_wait_display "$display"
+  fi
+}
+
+wine_env_wait_display() {
+  for _ in $(seq 100); do
+    [ -e "/tmp/.X11-unix/X$1" ] && return 0
+    sleep 0.05
+  done
 }
 
 # The 64-bit loader: the prefix's own programs and the test programs run natively under it.
