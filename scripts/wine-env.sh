@@ -79,7 +79,8 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
     start)
       wine_env_prepare "$2"
       # Keep one server for the whole run, so each program does not start its own.
-      wineserver -p >/dev/null 2>&1 </dev/null
+      # It answers 2 when a server runs already, one that a run cut short left: that one is kept.
+      wineserver -p >/dev/null 2>&1 </dev/null || [ $? = 2 ]
       # Start the prefix's own long-lived processes (the desktop, the services) here, away
       # from any test's output pipe, which they would otherwise hold open.
       "$(wine_env_loader)" wineboot.exe >/dev/null 2>&1 </dev/null
