@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
   googletest libgtest-dev libbenchmark-dev
   wine wine32:i386 wine64 xvfb xdotool x11-utils imagemagick zip unzip
+  xserver-xephyr libxinerama1:i386 libxrandr2:i386
 )
 
 say() { echo "bootstrap: $*"; }
