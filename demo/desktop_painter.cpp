@@ -1,6 +1,6 @@
-// Paints a made-up desktop over the whole screen: wallpaper, icons, two windows with title
-// bars and text, a taskbar. The demo melts this picture; it is drawn the same way every time,
-// so runs can be compared.
+// Paints a made-up desktop over every monitor: wallpaper, icons, two windows with title bars
+// and text, a taskbar on the primary monitor. The demo melts this picture; it is drawn the
+// same way every time, so runs can be compared.
 #include <windows.h>
 
 #include <cstdint>
@@ -87,10 +87,12 @@ void Window(HDC dc, int left, int top, int width, int height, const char *title,
   Fill(dc, left + 4, top + 30, left + width - 4, top + height - 4, RGB(255, 255, 255));
 }
 
-void Paint(HDC dc, int width, int height) {
+// The window spans the virtual screen; `primary` is the primary monitor's part of it, where
+// the icons and the taskbar go.
+void Paint(HDC dc, int width, int height, const RECT &primary) {
   Wallpaper(dc, width, height);
   const char *labels[] = {"My Computer", "Documents", "Readme.txt", "Recycle Bin"};
-  for (int i = 0; i < 4; ++i) Icon(dc, 24, 24 + 96 * i, i, labels[i]);
+  for (int i = 0; i < 4; ++i) Icon(dc, primary.left + 24, primary.top + 24 + 96 * i, i, labels[i]);
 
   int w1 = width * 2 / 5, h1 = height * 2 / 5;
   Window(dc, width / 6, height / 8, w1, h1, "Letter.txt - Notepad", false);
@@ -118,11 +120,24 @@ void Paint(HDC dc, int width, int height) {
   Fill(dc, left2 + 16, base, left2 + w2 - 16, base + 2, RGB(0, 0, 0));
 
   // Taskbar.
-  Fill(dc, 0, height - 36, width, height, RGB(192, 192, 192));
-  Fill(dc, 0, height - 36, width, height - 34, RGB(255, 255, 255));
-  Fill(dc, 4, height - 31, 84, height - 5, RGB(170, 170, 170));
-  Text(dc, 18, height - 28, "Start", RGB(0, 0, 0), 18, true);
-  Text(dc, width - 70, height - 28, "21:47", RGB(0, 0, 0), 18, false);
+  int left = primary.left, right = primary.right, bottom = primary.bottom;
+  Fill(dc, left, bottom - 36, right, bottom, RGB(192, 192, 192));
+  Fill(dc, left, bottom - 36, right, bottom - 34, RGB(255, 255, 255));
+  Fill(dc, left + 4, bottom - 31, left + 84, bottom - 5, RGB(170, 170, 170));
+  Text(dc, left + 18, bottom - 28, "Start", RGB(0, 0, 0), 18, true);
+  Text(dc, right - 70, bottom - 28, "21:47", RGB(0, 0, 0), 18, false);
+}
+
+// Every monitor's rectangle; the primary screen alone where the system knows no more.
+RECT VirtualScreen() {
+  RECT r = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  int width = GetSystemMetrics(SM_CXVIRTUALSCREEN), height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  if (width <= 0 || height <= 0) return r;
+  r.left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+  r.top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+  r.right = r.left + width;
+  r.bottom = r.top + height;
+  return r;
 }
 
 LRESULT CALLBACK DesktopWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -132,7 +147,12 @@ LRESULT CALLBACK DesktopWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lP
       HDC dc = BeginPaint(hwnd, &ps);
       RECT client;
       GetClientRect(hwnd, &client);
-      Paint(dc, client.right, client.bottom);
+      // The primary monitor is at 0,0 of the screen.
+      POINT origin = {0, 0};
+      ScreenToClient(hwnd, &origin);
+      RECT primary = {origin.x, origin.y, origin.x + GetSystemMetrics(SM_CXSCREEN),
+                      origin.y + GetSystemMetrics(SM_CYSCREEN)};
+      Paint(dc, client.right, client.bottom, primary);
       EndPaint(hwnd, &ps);
       return 0;
     }
@@ -178,9 +198,10 @@ int main(int argc, char **argv) {
   wc.hCursor = LoadCursorA(NULL, IDC_ARROW);
   RegisterClassA(&wc);
   if (argc > 1 && lstrcmpA(argv[1], "preview") == 0) return RunPreviewHost(wc.hInstance);
-  HWND window = CreateWindowExA(0, wc.lpszClassName, kTitle, WS_POPUP | WS_VISIBLE, 0, 0,
-                                GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), NULL,
-                                NULL, wc.hInstance, NULL);
+  RECT screen = VirtualScreen();
+  HWND window = CreateWindowExA(0, wc.lpszClassName, kTitle, WS_POPUP | WS_VISIBLE, screen.left,
+                                screen.top, screen.right - screen.left, screen.bottom - screen.top,
+                                NULL, NULL, wc.hInstance, NULL);
   if (!window) return 1;
   UpdateWindow(window);
   std::printf("painted\n");
