@@ -14,7 +14,8 @@
 # (gradual, faster, melting or all, comma-separated; default all), --average LIST (rounded,
 # lossy or both; default both, rounded for a time-lapse), --size WxH (the virtual display,
 # default 1920x1080), --out DIR (where the pictures go, default out/demo), --module 32|64
-# (which build of the module to run).
+# (which build of the module to run), --monitors 2 (headless on two monitors, 1024x768 and
+# 800x600 right of it, the desktop and the melt across both).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -37,7 +38,7 @@ fail() {
 
 parse_options() {
   mode=auto seconds=6 out=out/demo module="" state="" nobuild=0
-  methods=all averages="" size=""
+  methods=all averages="" size="" monitors=1
   while [ $# -gt 0 ]; do
     case "$1" in
       --headless) mode=headless ;;
@@ -49,15 +50,25 @@ parse_options() {
       --method) methods=$2; shift ;;
       --average) averages=$2; shift ;;
       --size) size=$2; shift ;;
+      --monitors) monitors=$2; shift ;;
       --out) out=$2; shift ;;
       --module) module=$2; shift ;;
       --state) state=$2; shift ;;  # a build folder whose Wine prefix and display to use
       --no-build) nobuild=1 ;;     # use what is built (the test suite runs the demo this way)
-      -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
+      -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
       *) fail "unknown option $1 (try --help)" ;;
     esac
     shift
   done
+  case "$monitors" in
+    1) ;;
+    2)
+      [ "$mode" = auto ] && mode=headless
+      [ "$mode" = headless ] || fail "--monitors 2 shows the headless demo"
+      [ -z "$size" ] || fail "two monitors are 1024x768 and 800x600; --size does not apply"
+      ;;
+    *) fail "--monitors is 1 or 2" ;;
+  esac
   if [ "$mode" = auto ]; then
     if [ -n "${DISPLAY:-}" ]; then mode=fullscreen; else mode=headless; fi
   fi
@@ -130,6 +141,10 @@ start_wine_world() {
   # shellcheck source=wine-env.sh
   source scripts/wine-env.sh
   mkdir -p "$state"
+  if [ "$monitors" = 2 ]; then
+    start_two_monitors
+    return
+  fi
   if [ ! -f "$state/wine/prefix/system.reg" ]; then
     say "creating a Wine prefix in $state/wine (once; a few minutes)"
   fi
@@ -143,6 +158,32 @@ start_wine_world() {
     wine_env_prepare "$state"
   fi
   loader=$(wine_env_loader)
+}
+
+# Two monitors: a nested display with Xinerama and a Wine prefix of their own, in the state
+# folder (scripts/wine-monitors.sh); X coordinates there are the Windows ones.
+start_two_monitors() {
+  # shellcheck source=wine-monitors.sh
+  source scripts/wine-monitors.sh
+  [ -f "$state/monitors/right/prefix-ready" ] ||
+    say "creating a two-monitor Wine prefix in $state/monitors/right (once; a few minutes)"
+  wine_monitors_prepare "$state" right
+  say "two monitors: 1024x768 and 800x600 right of it"
+  # Below the smaller monitor no screen is: the display reads back leftovers there.
+  off_monitors="1024 600 1824 768"
+  loader=$(wine_env_loader)
+}
+
+off_monitors=""
+# Paints black what lies on no monitor in pictures taken at SCALE percent of the screen.
+blank_off_monitors() {
+  local scale=${1%\%}
+  shift
+  [ -n "$off_monitors" ] || return 0
+  local c
+  read -ra c <<<"$off_monitors"
+  mogrify -fill black -draw "rectangle $((c[0] * scale / 100)),$((c[1] * scale / 100)) \
+$((c[2] * scale / 100)),$((c[3] * scale / 100))" "$@"
 }
 
 wine() { "$loader" "$@"; }
@@ -281,6 +322,8 @@ make_gif() {
 make_pictures() {
   local shots=$1 name=$2 count=$3
   renice -n 19 -p "$BASHPID" >/dev/null
+  blank_off_monitors 100 "$shots/before.png" "$shots/after.png"
+  blank_off_monitors "$frame_scale" "$shots"/frame-*.png
   convert "$shots/before.png" "$shots/after.png" +append -resize 50% "$out/$name-before-after.png"
   cp "$shots/before.png" "$out/$name-before.png"
   cp "$shots/after.png" "$out/$name-after.png"
@@ -319,7 +362,10 @@ wait_for_pictures() {
 finish_headless() {
   rm -rf "$frames"
   [ -n "${painter_pid:-}" ] && kill "$painter_pid" 2>/dev/null
-  [ $own_state = 1 ] && wine_env_stop "$state"
+  if [ $own_state = 1 ]; then
+    [ "$monitors" = 1 ] || wine_monitors_stop "$state" right
+    wine_env_stop "$state"
+  fi
   true
 }
 
