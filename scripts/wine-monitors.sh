@@ -21,10 +21,13 @@
 #   set_tests_properties(my_test PROPERTIES
 #     FIXTURES_REQUIRED "wine;monitors_right" RESOURCE_LOCK monitors_right_screen)
 # Inside, GetSystemMetrics, EnumDisplayMonitors, GetDC(NULL), SetCursorPos and SendInput
-# all see both monitors. Programs outside Wine reach it through DISPLAY: `source` this script,
-# call `wine_monitors_prepare BUILD_DIR LAYOUT`, then DISPLAY names the nested server (for
-# xdotool, `import -window root`, `display -window root PICTURE`: X coordinates there are
-# the Windows ones shifted so that the virtual screen's corner is 0,0).
+# all see both monitors. The world's registry is its own: a test sets a value for it with
+#   add_test(NAME my_setting COMMAND ${VANDREL_MONITORS_RUN} right reg.exe add KEY /v NAME ...)
+# (made a FIXTURES_SETUP of its own that requires monitors_right). Programs outside Wine
+# reach the world through DISPLAY: `source` this script, call `wine_monitors_prepare
+# BUILD_DIR LAYOUT`, and DISPLAY names the nested server (for xdotool, `import -window root`,
+# `display -window root PICTURE`; X coordinates there are the Windows ones shifted so that
+# the virtual screen's corner is 0,0).
 
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 # shellcheck source=wine-env.sh
