@@ -55,7 +55,7 @@ parse_options() {
       --module) module=$2; shift ;;
       --state) state=$2; shift ;;  # a build folder whose Wine prefix and display to use
       --no-build) nobuild=1 ;;     # use what is built (the test suite runs the demo this way)
-      -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
+      -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
       *) fail "unknown option $1 (try --help)" ;;
     esac
     shift
