@@ -17,6 +17,10 @@ typedef uint32_t COLORREF;  // red in bits 0-7, green 8-15, blue 16-23
 typedef uint32_t (*TickClock)();
 
 const int kSamplesPerStep = 1000;
+// Samples whose coordinates the step draws before it takes the first of them.
+const int kSamplesDrawnAhead = kSamplesPerStep / 2;
+static_assert(kSamplesPerStep % kSamplesDrawnAhead == 0, "a step is whole batches of samples");
+
 
 // The effect's one process-wide record. The window procedure owns the device context, the
 // bounds and the timer; the sampler owns the seed.
@@ -38,27 +42,21 @@ struct EffectState {
 
 extern EffectState gEffectState;
 
-// A number in 0..n-1 for 0 < n <= 65536, 0 for n = 0. Seeds from the clock whenever the
-// state is 0, then advances it one step of the linear congruential generator.
-inline uint32_t RandomBelow(uint32_t n, TickClock clock) {
-  if (gEffectState.seed == 0) gEffectState.seed = clock();
-  gEffectState.seed = gEffectState.seed * 214013u + 2531011u;
-  uint32_t r = (gEffectState.seed >> 16) & 0x7FFFu;
-  return (n * r) >> 15;
-}
+// The step's helpers are forced inline: the module is built for size, and left to itself the
+// compiler calls them, five reads, one average and up to five writes per sample.
 
 // Channel value of the average of five samples whose channel sum is `sum` (0..1275).
-inline uint32_t AverageChannel(uint32_t sum, bool lossy) {
+__attribute__((always_inline)) inline uint32_t AverageChannel(uint32_t sum, bool lossy) {
   return lossy ? sum / 5 : (sum + 2) / 5;
 }
 
-inline uint32_t SampleColor(COLORREF c) {
+__attribute__((always_inline)) inline uint32_t SampleColor(COLORREF c) {
   return c == CLR_INVALID ? 0 : c;
 }
 
 // Averages five colours channel by channel into one COLORREF.
-inline COLORREF AverageOfFive(uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t e,
-                              bool lossy) {
+__attribute__((always_inline)) inline COLORREF AverageOfFive(uint32_t a, uint32_t b, uint32_t c,
+                                                             uint32_t d, uint32_t e, bool lossy) {
   uint32_t red = (a & 0xFF) + (b & 0xFF) + (c & 0xFF) + (d & 0xFF) + (e & 0xFF);
   uint32_t green = ((a >> 8) & 0xFF) + ((b >> 8) & 0xFF) + ((c >> 8) & 0xFF) + ((d >> 8) & 0xFF) +
                    ((e >> 8) & 0xFF);
@@ -68,10 +66,41 @@ inline COLORREF AverageOfFive(uint32_t a, uint32_t b, uint32_t c, uint32_t d, ui
          AverageChannel(blue, lossy) << 16;
 }
 
+// One draw of the generator: 15 bits. Seeds from the clock whenever the state is 0, then
+// advances it one step of the linear congruential generator.
+__attribute__((always_inline)) inline uint32_t NextDraw(TickClock clock) {
+  if (gEffectState.seed == 0) gEffectState.seed = clock();
+  gEffectState.seed = gEffectState.seed * 214013u + 2531011u;
+  return (gEffectState.seed >> 16) & 0x7FFFu;
+}
+
+// A draw scaled into 0..n-1 for 0 < n <= 65536, 0 for n = 0, computed in 32 bits.
+__attribute__((always_inline)) inline uint32_t ScaleDraw(uint32_t n, uint32_t draw) {
+  return (n * draw) >> 15;
+}
+
+// A number in 0..n-1 for 0 < n <= 65536, 0 for n = 0; advances the generator.
+inline uint32_t RandomBelow(uint32_t n, TickClock clock) {
+  return ScaleDraw(n, NextDraw(clock));
+}
+
+// The surface's Touch(x, y) when it has one: brings in what a sample at (x, y) reads, ahead
+// of the sample. Surfaces without it (the device, the tests' own) need nothing brought in.
+template <class Surface>
+__attribute__((always_inline)) inline auto TouchSample(const Surface &surface, int32_t x, int32_t y,
+                                                       int)
+    -> decltype(surface.Touch(x, y), void()) {
+  surface.Touch(x, y);
+}
+template <class Surface>
+__attribute__((always_inline)) inline void TouchSample(const Surface &, int32_t, int32_t, long) {}
+
 // One tick of the effect: 1000 random pixels of [left, right) x [top, bottom) each replaced
 // by the average of five samples around it. Surface is any type with
 //   COLORREF Read(int32_t x, int32_t y)   CLR_INVALID where there is no pixel
 //   void Write(int32_t x, int32_t y, COLORREF c)   dropped where there is no pixel
+// and optionally
+//   void Touch(int32_t x, int32_t y) const   loads what the samples around (x, y) will read
 // and is taken as a template parameter so that its reads and writes inline into this loop.
 // A surface is a small view (a pointer and bounds, or a device context) passed by value, so
 // that its fields stay in registers while the pixels it points to are written.
@@ -86,52 +115,76 @@ __attribute__((always_inline)) inline void SmearStep(Surface surface, int32_t le
   // The settings do not change during a step.
   const bool lossy = gSettings.lossy == 1;
   const int32_t method = gSettings.method;
-  for (int i = 0; i < kSamplesPerStep; ++i) {
-    int32_t x =
-        left + static_cast<int32_t>(RandomBelow(static_cast<uint32_t>(right - left), clock));
-    int32_t y = top + static_cast<int32_t>(RandomBelow(static_cast<uint32_t>(bottom - top), clock));
-    COLORREF c;
-    if (method == SmearMelting) {
-      // The pixel above counts twice and the one below not at all: colour runs downwards.
-      uint32_t above = SampleColor(surface.Read(x, y - 1));
-      c = AverageOfFive(above, above, SampleColor(surface.Read(x - 1, y)),
-                        SampleColor(surface.Read(x + 1, y)), SampleColor(surface.Read(x, y)),
-                        lossy);
-    } else {
-      c = AverageOfFive(SampleColor(surface.Read(x, y)), SampleColor(surface.Read(x + 1, y)),
-                        SampleColor(surface.Read(x, y - 1)), SampleColor(surface.Read(x - 1, y)),
-                        SampleColor(surface.Read(x, y + 1)), lossy);
-    }
-    surface.Write(x, y, c);
-    if (method == SmearFaster) {
-      surface.Write(x + 1, y, c);
-      surface.Write(x, y - 1, c);
-      surface.Write(x - 1, y, c);
-      surface.Write(x, y + 1, c);
+  const uint32_t width = static_cast<uint32_t>(right - left);
+  const uint32_t height = static_cast<uint32_t>(bottom - top);
+  // Where the samples fall does not depend on the pixels, so the draws come ahead of the
+  // samples, x before y as the samples take them. Between two ticks the image leaves the
+  // caches; touching the rows of many samples before the first of them is taken lets those
+  // misses overlap instead of each sample waiting on its own. The unscaled 15-bit draws fit
+  // in 16 bits whatever the bounds; half a step's worth at a time (2000 bytes) keeps the frame
+  // well inside the one page beyond which the compiler must probe the stack.
+  uint16_t draws[2 * kSamplesDrawnAhead];
+  for (int start = 0; start < kSamplesPerStep; start += kSamplesDrawnAhead) {
+    for (int i = 0; i < 2 * kSamplesDrawnAhead; ++i)
+      draws[i] = static_cast<uint16_t>(NextDraw(clock));
+    for (int i = 0; i < kSamplesDrawnAhead; ++i)
+      TouchSample(surface, left + static_cast<int32_t>(ScaleDraw(width, draws[2 * i])),
+                  top + static_cast<int32_t>(ScaleDraw(height, draws[2 * i + 1])), 0);
+    for (int i = 0; i < kSamplesDrawnAhead; ++i) {
+      int32_t x = left + static_cast<int32_t>(ScaleDraw(width, draws[2 * i]));
+      int32_t y = top + static_cast<int32_t>(ScaleDraw(height, draws[2 * i + 1]));
+      COLORREF c;
+      if (method == SmearMelting) {
+        // The pixel above counts twice and the one below not at all: colour runs downwards.
+        uint32_t above = SampleColor(surface.Read(x, y - 1));
+        c = AverageOfFive(above, above, SampleColor(surface.Read(x - 1, y)),
+                          SampleColor(surface.Read(x + 1, y)), SampleColor(surface.Read(x, y)),
+                          lossy);
+      } else {
+        c = AverageOfFive(SampleColor(surface.Read(x, y)), SampleColor(surface.Read(x + 1, y)),
+                          SampleColor(surface.Read(x, y - 1)), SampleColor(surface.Read(x - 1, y)),
+                          SampleColor(surface.Read(x, y + 1)), lossy);
+      }
+      surface.Write(x, y, c);
+      if (method == SmearFaster) {
+        surface.Write(x + 1, y, c);
+        surface.Write(x, y - 1, c);
+        surface.Write(x - 1, y, c);
+        surface.Write(x, y + 1, c);
+      }
     }
   }
 }
 
 // A 32-bit top-down image in memory, rows of 0x00RRGGBB words as a device-independent bitmap
 // stores them (blue in the low byte, the reverse of COLORREF).
+// Its accessors are forced inline, as the step's helpers are.
 struct ImageSurface {
   uint32_t *pixels;
   int32_t width;
   int32_t height;
 
-  static uint32_t SwapRedBlue(uint32_t c) {
+  __attribute__((always_inline)) static uint32_t SwapRedBlue(uint32_t c) {
     return (c & 0x0000FF00u) | (c & 0xFFu) << 16 | (c >> 16 & 0xFFu);
   }
-  bool Contains(int32_t x, int32_t y) const {
+  __attribute__((always_inline)) bool Contains(int32_t x, int32_t y) const {
     return static_cast<uint32_t>(x) < static_cast<uint32_t>(width) &&
            static_cast<uint32_t>(y) < static_cast<uint32_t>(height);
   }
-  COLORREF Read(int32_t x, int32_t y) const {
+  __attribute__((always_inline)) COLORREF Read(int32_t x, int32_t y) const {
     if (!Contains(x, y)) return CLR_INVALID;
     return SwapRedBlue(pixels[y * width + x]);
   }
-  void Write(int32_t x, int32_t y, COLORREF c) {
+  __attribute__((always_inline)) void Write(int32_t x, int32_t y, COLORREF c) {
     if (Contains(x, y)) pixels[y * width + x] = SwapRedBlue(c);
+  }
+  // One word of each row a sample at (x, y) may read or write: a plain load brings in its
+  // line, and nothing waits for the value.
+  __attribute__((always_inline)) void Touch(int32_t x, int32_t y) const {
+    if (static_cast<uint32_t>(x) >= static_cast<uint32_t>(width)) return;
+    for (int32_t row = y - 1; row <= y + 1; ++row)
+      if (static_cast<uint32_t>(row) < static_cast<uint32_t>(height))
+        static_cast<void>(*static_cast<const volatile uint32_t *>(&pixels[row * width + x]));
   }
 };
 

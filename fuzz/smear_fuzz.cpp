@@ -1,6 +1,7 @@
 // SmearStep over surfaces of random sizes and bounds, every method and average: no access
-// outside the image (AddressSanitizer watches the exact-size buffer), every write inside the
-// surface or dropped, every colour a COLORREF.
+// outside the image (AddressSanitizer watches the exact-size buffer), the rows it touches ahead
+// included; every write inside the surface or dropped, every colour a COLORREF; and the same
+// picture, generator state and clock calls as the step that takes its samples in order.
 #include <stddef.h>
 #include <stdint.h>
 
@@ -9,11 +10,14 @@
 #include <vector>
 
 #include "effect/effect.h"
+#include "tests/in_order_step.h"
 
 namespace {
 
 uint32_t gTicks;
+uint32_t gClockCalls;
 uint32_t FuzzClock() {
+  ++gClockCalls;
   return gTicks;
 }
 
@@ -26,6 +30,7 @@ struct CheckedSurface {
     if (!image.Contains(x, y)) ++*writesOutside;
     image.Write(x, y, c);
   }
+  void Touch(int32_t x, int32_t y) const { image.Touch(x, y); }
 };
 
 }  // namespace
@@ -49,11 +54,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   gSettings.method = 1 + input.method % 3;
   gSettings.lossy = input.lossy & 1;
-  gEffectState.seed = input.seed;
   gTicks = input.ticks;
+  std::vector<uint32_t> reference = pixels;
+  ImageSurface referenceSurface = {reference.data(), width, height};
+  gEffectState.seed = input.seed;
+  gClockCalls = 0;
+  InOrderSmearStep(referenceSurface, input.left, input.top, input.right, input.bottom, FuzzClock);
+  uint32_t referenceSeed = gEffectState.seed, referenceClockCalls = gClockCalls;
+
+  gEffectState.seed = input.seed;
+  gClockCalls = 0;
   size_t outside = 0;
   CheckedSurface surface = {{pixels.data(), width, height}, &outside};
   SmearStep(surface, input.left, input.top, input.right, input.bottom, FuzzClock);
+  if (pixels != reference || gEffectState.seed != referenceSeed ||
+      gClockCalls != referenceClockCalls)
+    std::abort();
 
   for (uint32_t p : pixels)
     if (p > 0xFFFFFFu) std::abort();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "effect/effect.h"
+#include "in_order_step.h"
 
 namespace {
 
@@ -382,6 +383,94 @@ TEST(SmearStep, MeltingRunsColourDownwards) {
   int32_t gradualRed, gradualBlue;
   spread(SmearGradual, gradualRed, gradualBlue);
   EXPECT_LT(std::abs(gradualRed - gradualBlue), (gradualRed + gradualBlue) / 3);
+}
+
+// The step draws all its coordinates ahead of its samples; it must come out exactly where the
+// step that draws each sample's coordinates just before it does: the same writes in the same
+// order, the same pixels, the same generator state and clock calls, for every method and
+// average, on bounds that reach the borders, lie partly outside, pin the samples to a line or
+// a point, are larger than the surface, are turned inside out, or cover nothing.
+struct Bounds {
+  int32_t width, height;             // of the surface
+  int32_t left, top, right, bottom;  // of the step
+};
+
+const Bounds kStepBounds[] = {
+    {64, 48, 0, 0, 64, 48},       {64, 48, 1, 1, 63, 47},
+    {64, 48, -3, -2, 67, 50},     {1, 1, 0, 0, 1, 1},
+    {2, 2, 0, 0, 2, 2},           {3, 1, 0, 0, 3, 1},
+    {1, 3, 0, 0, 1, 3},           {10, 10, 4, 0, 4, 10},
+    {10, 10, 0, 6, 10, 6},        {10, 10, 2, 8, 2, 8},
+    {10, 10, 9, 9, 10, 10},       {10, 10, 0, 0, 0, 0},
+    {0, 0, 0, 0, 5, 5},           {7, 5, 6, 4, 1, 1},
+    {7, 5, 127, -128, -128, 127}, {1920, 1080, 0, 0, 1920, 1080},
+};
+
+// A noisy picture of its own generator, so that the step's generator is left alone.
+std::vector<uint32_t> Picture(int32_t width, int32_t height, uint32_t seed) {
+  std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);
+  for (uint32_t &p : pixels) {
+    seed = seed * 1664525u + 1013904223u;
+    p = seed >> 8;
+  }
+  return pixels;
+}
+
+// The state that the generator's next step turns into 0, so that it reseeds from the clock.
+uint32_t StateBeforeZero() {
+  uint32_t inverse = 1;
+  for (int i = 0; i < 5; ++i) inverse *= 2 - 214013u * inverse;  // Newton's step, mod 2^32
+  return (0u - 2531011u) * inverse;
+}
+
+TEST(SmearStep, MatchesTheInOrderStepBitForBit) {
+  const uint32_t seeds[] = {1, 0x9E3779B9u, StateBeforeZero()};
+  for (const Bounds &b : kStepBounds) {
+    for (int32_t method : {SmearGradual, SmearFaster, SmearMelting}) {
+      for (int32_t lossy : {0, 1}) {
+        for (uint32_t seed : seeds) {
+          SCOPED_TRACE(::testing::Message()
+                       << b.width << "x" << b.height << " bounds " << b.left << "," << b.top << "-"
+                       << b.right << "," << b.bottom << " method " << method << " lossy " << lossy
+                       << " seed " << seed);
+          Use(method, lossy);
+          const int steps = b.width * b.height > 100000 ? 2 : 4;
+          std::vector<uint32_t> picture = Picture(b.width, b.height, seed + 17);
+
+          // The write logs, one surface each.
+          RecordingSurface reference(b.width, b.height), drawn(b.width, b.height);
+          reference.pixels = drawn.pixels = picture;
+          Reseed(seed);
+          for (int i = 0; i < steps; ++i)
+            InOrderSmearStep(reference.view(), b.left, b.top, b.right, b.bottom, FakeClock);
+          uint32_t referenceSeed = gEffectState.seed, referenceClockCalls = gClockCalls;
+          Reseed(seed);
+          for (int i = 0; i < steps; ++i)
+            SmearStep(drawn.view(), b.left, b.top, b.right, b.bottom, FakeClock);
+          EXPECT_EQ(gEffectState.seed, referenceSeed);
+          EXPECT_EQ(gClockCalls, referenceClockCalls);
+          ASSERT_EQ(drawn.writes.size(), reference.writes.size());
+          size_t firstDifferent = 0;
+          while (firstDifferent < drawn.writes.size() &&
+                 drawn.writes[firstDifferent].x == reference.writes[firstDifferent].x &&
+                 drawn.writes[firstDifferent].y == reference.writes[firstDifferent].y &&
+                 drawn.writes[firstDifferent].c == reference.writes[firstDifferent].c)
+            ++firstDifferent;
+          EXPECT_EQ(firstDifferent, drawn.writes.size()) << "writes part at this one";
+
+          // The working image itself, whose rows the step touches ahead: exact-size buffers,
+          // so a touch outside the image is caught by the sanitizer.
+          std::vector<uint32_t> image = picture;
+          ImageSurface surface = {image.empty() ? nullptr : image.data(), b.width, b.height};
+          Reseed(seed);
+          for (int i = 0; i < steps; ++i)
+            SmearStep(surface, b.left, b.top, b.right, b.bottom, FakeClock);
+          EXPECT_EQ(gEffectState.seed, referenceSeed);
+          EXPECT_TRUE(image == reference.pixels) << "the image differs";
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
