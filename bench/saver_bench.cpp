@@ -1,7 +1,9 @@
 // What the working image saves on the screen: one SmearStep at full screen through the
-// window's device (GetPixel/SetPixelV) against the image (reads from memory, SetPixelV writes),
-// and the processor share of a running saver with either surface. Run under Wine by
-// bench/run-saver-bench.sh; `saver_bench` alone runs all of it.
+// window's device (GetPixel/SetPixelV) against the image with every change also drawn on the
+// window (reads from memory, SetPixelV writes), and the processor share of a running saver
+// with the image (shown in frames, as the saver does) or without it. Run under Wine by
+// bench/run-saver-bench.sh; `saver_bench` alone runs all of it. The share is the saver's own:
+// bench/frame-bench.sh counts the wineserver and the X server too.
 //   saver_bench step           the per-step figures, in this process
 //   saver_bench run SURFACE    a saver in this process (SURFACE: image or device)
 //   saver_bench cpu            the processor share of `run image` and `run device`, 20 s each
@@ -10,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bench/snapshot_surface.h"
 #include "effect/effect.h"
 #include "host/host.h"
 #include "tests/win_test_support.h"

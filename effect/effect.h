@@ -21,6 +21,19 @@ const int kSamplesPerStep = 1000;
 const int kSamplesDrawnAhead = kSamplesPerStep / 2;
 static_assert(kSamplesPerStep % kSamplesDrawnAhead == 0, "a step is whole batches of samples");
 
+// The shortest time between two frames of the working image on the window. A frame is the
+// whole image (8 MB at 1920x1080), and under Wine each costs the saver and the X server
+// about 1.5 ms of processor: 100 ms apart, the frames cost less than the steps between them,
+// 30 ms apart several times more (bench/frame-bench.sh). The picture changes by scattered
+// pixels, so ten frames a second show it melt smoothly enough.
+const uint32_t kFrameIntervalMs = 100;
+// Where a frame takes long to draw (a display of 1995: the image turned into the display's
+// colours and moved over a bus of a few tens of megabytes a second), frames come further
+// apart, so that drawing them takes at most a fifth of the time; the steps go on at the
+// timer's pace. A frame counts as taking at most kLongestFrameCostMs, so that one drawn across
+// a suspension of the machine does not hold the next one back for long.
+const uint32_t kFrameCostShare = 5;
+const uint32_t kLongestFrameCostMs = 2000;
 
 // The effect's one process-wide record. The window procedure owns the device context, the
 // bounds and the timer; the sampler owns the seed.
@@ -34,6 +47,11 @@ struct EffectState {
   HBITMAP imageBitmap;
   HGDIOBJ imagePreviousBitmap;  // what imageDc held before imageBitmap, put back at the end
   uint32_t *imagePixels;        // imageBitmap's rows, top-down, 0x00RRGGBB
+  // The image reaches the window in whole frames, at most one every kFrameIntervalMs.
+  uint32_t lastFrameTick;  // GetTickCount when the last frame was begun
+  uint32_t frameCostMs;    // how long the last frame took to draw
+  int32_t frameShown;      // a frame has been drawn since the window was made
+  int32_t imageChanged;    // a step changed the image since the last frame
 #endif
   int32_t left, top, right, bottom;  // client rectangle at creation
   uint16_t timerId;                  // 0: no timer
@@ -195,20 +213,6 @@ struct DeviceSurface {
 
   COLORREF Read(int32_t x, int32_t y) const { return GetPixel(dc, x, y); }
   void Write(int32_t x, int32_t y, COLORREF c) { SetPixelV(dc, x, y, c); }
-};
-
-// The working image, with every change also drawn on the window: reads never touch the
-// device, and the window shows the same pixels as the image.
-struct SnapshotSurface {
-  ImageSurface image;
-  HDC dc;
-
-  COLORREF Read(int32_t x, int32_t y) const { return image.Read(x, y); }
-  void Write(int32_t x, int32_t y, COLORREF c) {
-    if (!image.Contains(x, y)) return;
-    image.Write(x, y, c);
-    SetPixelV(dc, x, y, c);
-  }
 };
 
 uint32_t TickCount();  // GetTickCount as a TickClock
