@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The saver's long run: Vandrel.scr /s full screen under Wine for ten minutes, watched for its
-# memory, handles, GDI objects and tick rate, then ended by one pointer move.
+# memory, handles, GDI objects, tick rate and processor share (its own, and with the
+# wineserver and the X server that work for it), then ended by one pointer move.
 #
 #   scripts/soak.sh                  600 s, a sample every 10 s, on a virtual 1920x1080 display
 #   scripts/soak.sh --seconds N      N seconds instead
