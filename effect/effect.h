@@ -22,10 +22,10 @@ const int kSamplesDrawnAhead = kSamplesPerStep / 2;
 static_assert(kSamplesPerStep % kSamplesDrawnAhead == 0, "a step is whole batches of samples");
 
 // The shortest time between two frames of the working image on the window. A frame is the
-// whole image (8 MB at 1920x1080), and under Wine each costs the saver and the X server
-// about 1.5 ms of processor: 100 ms apart, the frames cost less than the steps between them,
-// 30 ms apart several times more (bench/frame-bench.sh). The picture changes by scattered
-// pixels, so ten frames a second show it melt smoothly enough.
+// whole image (8 MB at 1920x1080), and under Wine each costs the saver and the X server about
+// 2 ms of processor. 100 ms apart, the frames cost about as much as the steps between them;
+// 50 ms apart twice, 30 ms apart over three times as much (bench/frame-bench.sh). The picture
+// changes by scattered pixels, so ten frames a second show it melt smoothly enough.
 const uint32_t kFrameIntervalMs = 100;
 // Where a frame takes long to draw (a display of 1995: the image turned into the display's
 // colours and moved over a bus of a few tens of megabytes a second), frames come further
