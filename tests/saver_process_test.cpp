@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "win_test_support.h"
+#include "saver_run.h"
 
 namespace {
 
@@ -71,40 +71,12 @@ LRESULT CALLBACK PictureProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
   return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
-// The whole screen as the system shows it, 0x00RRGGBB top-down.
-struct Screenshot {
-  std::vector<uint32_t> pixels;
-  int w = 0, h = 0;
-  COLORREF At(int x, int y) const {
-    uint32_t p = pixels[static_cast<size_t>(y) * w + x];
-    return RGB(p >> 16 & 0xFF, p >> 8 & 0xFF, p & 0xFF);
-  }
-};
+using Screenshot = wintest::ScreenPixels;
 
+// The whole primary screen as the system shows it.
 Screenshot TakeScreenshot() {
-  Screenshot s;
-  s.w = ScreenW();
-  s.h = ScreenH();
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = s.w;
-  info.bmiHeader.biHeight = -s.h;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  void *bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(NULL, &info, DIB_RGB_COLORS, &bits, NULL, 0);
-  HDC mem = CreateCompatibleDC(NULL);
-  HGDIOBJ old = SelectObject(mem, bitmap);
-  HDC screen = GetDC(NULL);
-  BitBlt(mem, 0, 0, s.w, s.h, screen, 0, 0, SRCCOPY);
-  ReleaseDC(NULL, screen);
-  GdiFlush();
-  const uint32_t *p = static_cast<const uint32_t *>(bits);
-  s.pixels.assign(p, p + static_cast<size_t>(s.w) * s.h);
-  SelectObject(mem, old);
-  DeleteDC(mem);
-  DeleteObject(bitmap);
-  return s;
+  RECT screen = {0, 0, ScreenW(), ScreenH()};
+  return wintest::ReadScreen(screen);
 }
 
 // Pixels of block interiors (40 pixels in from every edge, the detail left out) that do not
@@ -131,46 +103,12 @@ int Differences(const Screenshot &a, const Screenshot &b) {
   return n;
 }
 
-struct Saver {
-  PROCESS_INFORMATION process = {};
-  bool started = false;
-
-  bool Start(const std::string &args) {
-    std::string line = "\"" + gModulePath + "\" " + args;
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    started = CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &process);
-    return started;
-  }
-  // Waits for the exit while keeping this thread's windows answering; the exit code, or
-  // STILL_ACTIVE if the process runs on.
-  DWORD WaitExit(DWORD ms) {
-    wintest::PumpUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; },
-                       ms);
-    DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(process.hProcess, &code);
-    return code;
-  }
-  ~Saver() {
-    if (!started) return;
-    if (WaitForSingleObject(process.hProcess, 0) != WAIT_OBJECT_0)
-      TerminateProcess(process.hProcess, 99);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-  }
+// The module under test, started with a command tail.
+struct Saver : wintest::SaverRun {
+  bool Start(const std::string &args) { return SaverRun::Start(gModulePath, args); }
 };
 
-// The saver's window once it has appeared on the screen.
-HWND WaitForSaverWindow(DWORD ms) {
-  HWND found = NULL;
-  wintest::PumpUntil(
-      [&] {
-        found = FindWindowA("WindowsScreenSaverClass", "Screen Saver");
-        return found != NULL && IsWindowVisible(found);
-      },
-      ms);
-  return found;
-}
+using wintest::WaitForSaverWindow;
 
 // Long enough for the 32-bit module, whose start under emulation takes a minute.
 const DWORD kStartMs = 240000;
