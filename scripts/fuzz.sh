@@ -13,10 +13,11 @@ declare -A code_under_test=(
   [command_line]=host/command_line.cpp
   [settings]=settings/settings_rules.cpp
   [smear]=effect/effect.h
+  [picture]=effect/wallpaper_rules.cpp
 )
 coverage=build/fuzz/coverage
 mkdir -p "$coverage"
-for target in command_line settings smear; do
+for target in command_line settings smear picture; do
   scratch="build/fuzz/fuzz/corpus-$target"
   mkdir -p "$scratch"
   echo "== $target, $seconds s"
@@ -27,6 +28,7 @@ for target in command_line settings smear; do
   echo "== $target: coverage of ${code_under_test[$target]} by the corpus"
   clang++ -std=c++17 -O1 -fprofile-instr-generate -fcoverage-mapping -fsanitize=fuzzer -I. \
     "fuzz/${target}_fuzz.cpp" host/command_line.cpp effect/sampler.cpp settings/settings_rules.cpp \
+    effect/wallpaper_rules.cpp \
     -o "$coverage/$target"
   rm -f "$coverage/$target.profraw"
   LLVM_PROFILE_FILE="$coverage/$target.profraw" "$coverage/$target" -runs=0 \
