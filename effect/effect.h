@@ -217,7 +217,8 @@ struct DeviceSurface {
 
 uint32_t TickCount();  // GetTickCount as a TickClock
 
-// Takes the screen under the window into the working image; false when it cannot be made.
+// Takes the screen under the window into the working image, or the desktop as the system
+// draws it where the screen cannot be seen; false when no image can be made.
 bool CaptureScreenImage(HWND hwnd, int32_t width, int32_t height);
 void ReleaseScreenImage();
 

@@ -1,6 +1,7 @@
 // The effect's window procedure: the working image, the timer and one smearing step per tick.
 #include "../host/host.h"
 #include "effect.h"
+#include "wallpaper.h"
 
 uint32_t TickCount() {
   return GetTickCount();
@@ -54,17 +55,17 @@ bool CaptureScreenImage(HWND hwnd, int32_t width, int32_t height) {
   // desktop for the full-screen saver, the parent's picture for a preview.
   POINT origin = {0, 0};
   ClientToScreen(hwnd, &origin);
-  BOOL copied = CopyScreenArea(imageDc, origin, width, height);
-  if (!copied) {
-    SelectObject(imageDc, previous);
-    DeleteDC(imageDc);
-    DeleteObject(bitmap);
-    return false;
-  }
+  // Where the user's screen cannot be seen (a secure saver's own desktop, a copy refused, a
+  // copy of one flat colour), the saver works on the desktop as the system draws it.
+  uint32_t *pixels = static_cast<uint32_t *>(bits);
+  bool copied = !RunsOnOtherDesktop() && CopyScreenArea(imageDc, origin, width, height);
+  GdiFlush();
+  if (!copied || ShowsOneColour(pixels, origin, width, height))
+    DrawPlainDesktop(imageDc, origin, width, height);
   gEffectState.imageDc = imageDc;
   gEffectState.imageBitmap = bitmap;
   gEffectState.imagePreviousBitmap = previous;
-  gEffectState.imagePixels = static_cast<uint32_t *>(bits);
+  gEffectState.imagePixels = pixels;
   return true;
 }
 

@@ -56,13 +56,20 @@ LRESULT CALLBACK ParentProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
-// A plain window filled with one colour: the picture the saver starts from.
+// A plain window filled with one colour but for a stripe of another down its right edge: the
+// picture the saver starts from. (A screen of one colour alone is one the saver cannot see.)
 COLORREF gPictureColor;
+const COLORREF kStripeColor = RGB(200, 40, 160);
+const int kStripeWidth = 40;
 LRESULT CALLBACK PictureProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_ERASEBKGND) {
     RECT r;
     GetClientRect(hwnd, &r);
     HBRUSH brush = CreateSolidBrush(gPictureColor);
+    FillRect(reinterpret_cast<HDC>(wParam), &r, brush);
+    DeleteObject(brush);
+    r.left = r.right - kStripeWidth;
+    brush = CreateSolidBrush(kStripeColor);
     FillRect(reinterpret_cast<HDC>(wParam), &r, brush);
     DeleteObject(brush);
     return 1;
@@ -404,7 +411,8 @@ TEST_F(SaverWindow, ShowsAndSmearsTheScreenItCovers) {
   ASSERT_NE(gEffectState.imagePixels, nullptr);
   ImageSurface image = {gEffectState.imagePixels, 200, 140};
   EXPECT_EQ(image.Read(0, 0), gPictureColor);
-  EXPECT_EQ(image.Read(199, 139), gPictureColor);
+  EXPECT_EQ(image.Read(179, 139), gPictureColor);
+  EXPECT_EQ(image.Read(199, 139), kStripeColor);  // the picture's right edge is at 340
   wintest::Pump(200);
   // The window's first paint shows the picture, and the smearing keeps uniform colour uniform
   // away from the borders, where black creeps in.
@@ -412,7 +420,7 @@ TEST_F(SaverWindow, ShowsAndSmearsTheScreenItCovers) {
   EXPECT_EQ(GetPixel(screen, 150, 150), gPictureColor);
   EXPECT_EQ(image.Read(100, 70), gPictureColor);
   int changedEdge = 0;
-  for (int32_t x = 0; x < 200; ++x) changedEdge += image.Read(x, 0) != gPictureColor;
+  for (int32_t x = 0; x < 170; ++x) changedEdge += image.Read(x, 0) != gPictureColor;
   EXPECT_GT(changedEdge, 0);
   // A later paint repaints from the image, not black.
   InvalidateRect(hwnd, NULL, TRUE);
@@ -511,8 +519,11 @@ TEST_F(SaverWindow, TheImageReachesTheWindowInWholeFrames) {
   EXPECT_EQ(gFrameBlits, 1);
   EXPECT_EQ(PixelsOffImage(area), 0);
   std::vector<uint32_t> shown = ScreenPixels(area);
-  EXPECT_GT(PixelsOffColour(shown, gPictureColor), 0) << "the step changed nothing";
-  EXPECT_LT(PixelsOffColour(shown, gPictureColor), 2000) << "not the picture";
+  // The picture's stripe is in neither colour's count.
+  int offPicture = PixelsOffColour(shown, gPictureColor) - static_cast<int>(shown.size()) +
+                   PixelsOffColour(shown, kStripeColor);
+  EXPECT_GT(offPicture, 0) << "the step changed nothing";
+  EXPECT_LT(offPicture, 2000) << "not the picture";
 
   // A tick soon after a frame changes the image but waits for the next frame.
   PostMessageA(hwnd, WM_TIMER, 1, 0);
