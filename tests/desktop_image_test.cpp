@@ -307,8 +307,10 @@ bool gScreenRefused, gScreenMissing, gGdiplusMissing;
 
 BOOL WINAPI RefusingBitBlt(HDC dest, int x, int y, int w, int h, HDC src, int sx, int sy,
                            DWORD rop) {
-  // Copies from a memory image go through; one from the screen is refused.
+  // Copies from a memory image go through. One from the screen is refused after half of it
+  // was made: a copy that reports failure is not to be trusted, whatever it left behind.
   if (gScreenRefused && src != NULL && GetObjectType(src) == OBJ_DC) {
+    gRealBitBlt(dest, x, y, w / 2, h, src, sx, sy, rop);
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
@@ -323,6 +325,35 @@ HDC WINAPI MissingScreenGetDC(HWND hwnd) {
 HMODULE WINAPI WithoutGdiplus(LPCSTR name) {
   if (gGdiplusMissing && name != NULL && lstrcmpiA(name, "gdiplus.dll") == 0) return NULL;
   return gRealLoadLibrary(name);
+}
+
+// Every time a decoder is started on a file: USER32's bitmap loader or GDI+.
+int gDecoderRuns;
+typedef HANDLE(WINAPI *LoadImageProc)(HINSTANCE, LPCSTR, UINT, int, int, UINT);
+typedef FARPROC(WINAPI *GetProcAddressProc)(HMODULE, LPCSTR);
+typedef int(WINAPI *FromFileProc)(const WCHAR *, void **);
+LoadImageProc gRealLoadImage;
+GetProcAddressProc gRealGetProcAddress;
+FromFileProc gRealFromFile;
+
+HANDLE WINAPI CountingLoadImage(HINSTANCE instance, LPCSTR name, UINT type, int w, int h,
+                                UINT flags) {
+  if (flags & LR_LOADFROMFILE) ++gDecoderRuns;
+  return gRealLoadImage(instance, name, type, w, h, flags);
+}
+
+int WINAPI CountingFromFile(const WCHAR *file, void **bitmap) {
+  ++gDecoderRuns;
+  return gRealFromFile(file, bitmap);
+}
+
+FARPROC WINAPI CountingGetProcAddress(HMODULE module, LPCSTR name) {
+  FARPROC real = gRealGetProcAddress(module, name);
+  if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) == 0 ||
+      lstrcmpA(name, "GdipCreateBitmapFromFile") != 0 || real == NULL)
+    return real;
+  gRealFromFile = reinterpret_cast<FromFileProc>(reinterpret_cast<void *>(real));
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void *>(CountingFromFile));
 }
 
 COLORREF gPictureColour;
@@ -626,28 +657,38 @@ TEST_F(DesktopImage, BadWallpapersGiveTheBackgroundColour) {
   WriteGreyJpeg(gUnixFolder + "huge20000.jpg", 20000, 20000);
   WriteGreyJpeg(gUnixFolder + "grey64.jpg", 64, 48);
   std::string longName = gFolder + std::string(300, 'x') + ".bmp";
+  // Only a file whose header shows a picture of a sane size reaches a decoder.
   const struct {
     const char *what;
     std::string path;
+    int decoderRuns;
   } cases[] = {
-      {"missing file", gFolder + "not-there.bmp"},
-      {"a folder", gFolder + "folder.jpg"},
-      {"a folder's name with a backslash", gFolder + "folder.jpg\\"},
-      {"a path longer than MAX_PATH", longName},
-      {"a zero-byte file", gFolder + "empty.jpg"},
-      {"a truncated JPEG", gFolder + "truncated.jpg"},
-      {"a truncated bitmap", gFolder + "truncated.bmp"},
-      {"a text file called .jpg", gFolder + "text.jpg"},
-      {"a 20000 x 20000 JPEG", huge},
-      {"a device", "NUL"},
+      {"missing file", gFolder + "not-there.bmp", 0},
+      {"a folder", gFolder + "folder.jpg", 0},
+      {"a folder's name with a backslash", gFolder + "folder.jpg\\", 0},
+      {"a path longer than MAX_PATH", longName, 0},
+      {"a zero-byte file", gFolder + "empty.jpg", 0},
+      {"a truncated JPEG", gFolder + "truncated.jpg", 1},
+      {"a truncated bitmap", gFolder + "truncated.bmp", 0},
+      {"a text file called .jpg", gFolder + "text.jpg", 0},
+      {"a 20000 x 20000 JPEG", huge, 0},
+      {"a device", "NUL", 0},
   };
+  gRealLoadImage = reinterpret_cast<LoadImageProc>(wintest::PatchImport(
+      "user32.dll", "LoadImageA", reinterpret_cast<void *>(CountingLoadImage)));
+  gRealGetProcAddress = reinterpret_cast<GetProcAddressProc>(wintest::PatchImport(
+      "kernel32.dll", "GetProcAddress", reinterpret_cast<void *>(CountingGetProcAddress)));
+  ASSERT_NE(gRealLoadImage, nullptr);
+  ASSERT_NE(gRealGetProcAddress, nullptr);
   COLORREF background = GetSysColor(COLOR_DESKTOP);
   for (const auto &c : cases) {
     SetWallpaperPath(c.path);
     SetString("WallpaperStyle", "2");
     SetString("TileWallpaper", "0");
+    gDecoderRuns = 0;
     HWND hwnd = MakeSaver(true);
     std::printf("%s: window made in %lu ms\n", c.what, createMs_);
+    EXPECT_EQ(gDecoderRuns, c.decoderRuns) << c.what;
     ASSERT_NE(gEffectState.imagePixels, nullptr) << c.what;
     Shot first = TakeShot();
     int notBackground = PixelsOtherThan(ShotPixels(first), background, 0);
@@ -660,9 +701,14 @@ TEST_F(DesktopImage, BadWallpapersGiveTheBackgroundColour) {
   }
   // The hand-made JPEG is one the system decodes: only its size keeps the large one away.
   SetWallpaperPath(gFolder + "grey64.jpg");
+  gDecoderRuns = 0;
   HWND hwnd = MakeSaver(false);
+  EXPECT_EQ(gDecoderRuns, 1);
   EXPECT_EQ(PixelsOtherThan(ImagePixels(), RGB(128, 128, 128), 1), 0) << "grey64.jpg not decoded";
   CloseByKey(hwnd);
+  wintest::PatchImport("user32.dll", "LoadImageA", reinterpret_cast<void *>(gRealLoadImage));
+  wintest::PatchImport("kernel32.dll", "GetProcAddress",
+                       reinterpret_cast<void *>(gRealGetProcAddress));
 }
 
 // WallpaperStyle and TileWallpaper in the shapes a tool may leave them: only clean numbers

@@ -1,0 +1,307 @@
+// Vandrel.scr as its own process over a blank screen, with the user's wallpaper set in the
+// registry as the system keeps it: the saver shows the wallpaper and melts it, and with a
+// wallpaper that is no picture (or one far too large) it starts at once, shows the background
+// colour and closes on the first input.
+//   wallpaper_process_test PATH-TO-Vandrel.scr WALLPAPER-FOLDER [gtest flags]
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "win_test_support.h"
+
+namespace {
+
+std::string gModulePath;  // Windows paths
+std::string gFolder;
+std::string gUnixFolder;
+
+const char kDesktopKey[] = "Control Panel\\Desktop";
+
+// The values of the user's desktop key that the tests change, and what they held before.
+const char *const kValues[] = {"Wallpaper", "WallpaperStyle", "TileWallpaper"};
+struct SavedValue {
+  bool present = false;
+  DWORD type = 0;
+  std::vector<BYTE> data;
+};
+SavedValue gSaved[3];
+
+void SetString(const char *name, const std::string &text) {
+  HKEY key;
+  ASSERT_EQ(
+      RegCreateKeyExA(HKEY_CURRENT_USER, kDesktopKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL),
+      ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
+                           static_cast<DWORD>(text.size() + 1)),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+void SetWallpaper(const std::string &path, const char *style) {
+  SetString("Wallpaper", path);
+  SetString("WallpaperStyle", style);
+  SetString("TileWallpaper", "0");
+}
+
+struct Saver {
+  PROCESS_INFORMATION process = {};
+  bool started = false;
+  DWORD startTick = 0;
+
+  bool Start(const std::string &args) {
+    std::string line = "\"" + gModulePath + "\" " + args;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    startTick = GetTickCount();
+    started = CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &process);
+    return started;
+  }
+  DWORD WaitExit(DWORD ms) {
+    wintest::PumpUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; },
+                       ms);
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process.hProcess, &code);
+    return code;
+  }
+  ~Saver() {
+    if (!started) return;
+    if (WaitForSingleObject(process.hProcess, 0) != WAIT_OBJECT_0)
+      TerminateProcess(process.hProcess, 99);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  }
+};
+
+HWND WaitForSaverWindow(DWORD ms) {
+  HWND found = NULL;
+  wintest::PumpUntil(
+      [&] {
+        found = FindWindowA("WindowsScreenSaverClass", "Screen Saver");
+        return found != NULL && IsWindowVisible(found);
+      },
+      ms);
+  return found;
+}
+
+const DWORD kStartMs = 60000;
+const DWORD kExitMs = 30000;
+
+// Points of a lattice over the primary screen.
+std::vector<POINT> Lattice() {
+  std::vector<POINT> points;
+  int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  for (int y = 7; y < h; y += 53)
+    for (int x = 11; x < w; x += 59) points.push_back(POINT{x, y});
+  return points;
+}
+
+int PointsNotIn(COLORREF colour) {
+  HDC screen = GetDC(NULL);
+  int n = 0;
+  for (POINT p : Lattice()) n += GetPixel(screen, p.x, p.y) != colour;
+  ReleaseDC(NULL, screen);
+  return n;
+}
+
+std::vector<COLORREF> ReadLattice() {
+  HDC screen = GetDC(NULL);
+  std::vector<COLORREF> colours;
+  for (POINT p : Lattice()) colours.push_back(GetPixel(screen, p.x, p.y));
+  ReleaseDC(NULL, screen);
+  return colours;
+}
+
+void PressKey() {
+  INPUT key[2] = {};
+  key[0].type = key[1].type = INPUT_KEYBOARD;
+  key[0].ki.wVk = key[1].ki.wVk = VK_SHIFT;
+  key[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  SendInput(2, key, sizeof key[0]);
+}
+
+void MovePointer() {
+  INPUT move = {};
+  move.type = INPUT_MOUSE;
+  move.mi.dx = 30;
+  move.mi.dy = 20;
+  move.mi.dwFlags = MOUSEEVENTF_MOVE;
+  SendInput(1, &move, sizeof move);
+}
+
+class WallpaperProcess : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kDesktopKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    for (int i = 0; i < 3; ++i) {
+      DWORD size = 0;
+      if (RegQueryValueExA(key, kValues[i], NULL, &gSaved[i].type, NULL, &size) != ERROR_SUCCESS)
+        continue;
+      gSaved[i].data.resize(size);
+      gSaved[i].present = RegQueryValueExA(key, kValues[i], NULL, &gSaved[i].type,
+                                           gSaved[i].data.data(), &size) == ERROR_SUCCESS;
+    }
+    RegCloseKey(key);
+  }
+  static void TearDownTestSuite() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kDesktopKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+      return;
+    for (int i = 0; i < 3; ++i)
+      if (gSaved[i].present)
+        RegSetValueExA(key, kValues[i], 0, gSaved[i].type, gSaved[i].data.data(),
+                       static_cast<DWORD>(gSaved[i].data.size()));
+      else
+        RegDeleteValueA(key, kValues[i]);
+    RegCloseKey(key);
+  }
+  void SetUp() override {
+    SetCursorPos(GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2);
+    wintest::Pump(300);
+    ASSERT_EQ(FindWindowA("WindowsScreenSaverClass", NULL), nullptr) << "a saver already runs";
+    HDC screen = GetDC(NULL);
+    blank_ = GetPixel(screen, 0, 0);
+    ReleaseDC(NULL, screen);
+    ASSERT_EQ(PointsNotIn(blank_), 0) << "the test display is not blank";
+  }
+  COLORREF blank_ = 0;
+};
+
+// The grid wallpaper fitted: its twelve colours in the middle, the background colour left and
+// right, and then it melts.
+TEST_F(WallpaperProcess, BlankScreenShowsTheWallpaperAndItMelts) {
+  SetWallpaper(gFolder + "grid.jpg", "6");
+  Saver saver;
+  ASSERT_TRUE(saver.Start("/s"));
+  HWND hwnd = WaitForSaverWindow(kStartMs);
+  ASSERT_NE(hwnd, nullptr);
+  wintest::Pump(300);
+  int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  HDC screen = GetDC(NULL);
+  COLORREF background = GetSysColor(COLOR_DESKTOP);
+  EXPECT_EQ(GetPixel(screen, 5, h / 2), background);
+  EXPECT_EQ(GetPixel(screen, w - 5, h / 2), background);
+  // Fitted to the height, a 4:3 picture on a wider screen: cells of h / 3.
+  int cell = h / 3, left = (w - 4 * cell) / 2;
+  std::vector<COLORREF> cells;
+  for (int row = 0; row < 3; ++row)
+    for (int col = 0; col < 4; ++col)
+      cells.push_back(GetPixel(screen, left + col * cell + cell / 2, row * cell + cell / 2));
+  ReleaseDC(NULL, screen);
+  for (size_t i = 0; i < cells.size(); ++i)
+    for (size_t j = i + 1; j < cells.size(); ++j)
+      EXPECT_NE(cells[i], cells[j]) << "cells " << i << " and " << j << " alike: not the grid";
+  EXPECT_NE(cells[6], background);
+  // Colour runs only across the edges between cells: watch the two rows of pixels on either
+  // side of the edge between the first and second row of cells.
+  auto edge = [&] {
+    std::vector<COLORREF> pixels;
+    HDC dc = GetDC(NULL);
+    for (int x = left + 8; x < left + 4 * cell - 8; ++x)
+      for (int y : {cell - 1, cell}) pixels.push_back(GetPixel(dc, x, y));
+    ReleaseDC(NULL, dc);
+    return pixels;
+  };
+  std::vector<COLORREF> early = edge(), earlyLattice = ReadLattice();
+  wintest::Pump(3000);
+  std::vector<COLORREF> later = edge(), laterLattice = ReadLattice();
+  int changed = 0, same = 0;
+  for (size_t i = 0; i < early.size(); ++i) changed += early[i] != later[i];
+  for (size_t i = 0; i < earlyLattice.size(); ++i) same += earlyLattice[i] == laterLattice[i];
+  EXPECT_GT(changed, 20) << "the edge between two rows of cells has not melted";
+  EXPECT_GT(same, static_cast<int>(earlyLattice.size()) * 9 / 10) << "not the same picture";
+  PressKey();
+  EXPECT_EQ(saver.WaitExit(kExitMs), 0u);
+}
+
+// Each bad wallpaper: the window appears, shows the background colour only, and the first
+// input ends the saver.
+void RunBadWallpaper(const char *what, const std::string &path, bool byKey) {
+  SetWallpaper(path, "2");
+  Saver saver;
+  ASSERT_TRUE(saver.Start("/s")) << what;
+  HWND hwnd = WaitForSaverWindow(kStartMs);
+  ASSERT_NE(hwnd, nullptr) << what;
+  DWORD shownMs = GetTickCount() - saver.startTick;
+  wintest::Pump(400);
+  EXPECT_EQ(PointsNotIn(GetSysColor(COLOR_DESKTOP)), 0) << what;
+  if (byKey)
+    PressKey();
+  else
+    MovePointer();
+  EXPECT_EQ(saver.WaitExit(kExitMs), 0u) << what;
+  std::printf("%s: window shown %lu ms after the start, closed by the first %s\n", what, shownMs,
+              byKey ? "key" : "pointer move");
+}
+
+std::string HugeJpeg() {
+  // A real 20000 x 20000 baseline JPEG of mid-grey: every 8 x 8 block "no change, end of
+  // block", two bits, with one-code tables.
+  std::string name = "huge20000.jpg";
+  std::ofstream out(gUnixFolder + name, std::ios::binary);
+  const unsigned char head[] = {0xFF, 0xD8, 0xFF, 0xDB, 0, 67, 0};
+  out.write(reinterpret_cast<const char *>(head), sizeof head);
+  for (int i = 0; i < 64; ++i) out.put(1);
+  const unsigned char frame[] = {0xFF, 0xC0, 0, 11, 8, 0x4E, 0x20, 0x4E, 0x20, 1, 1, 0x11, 0};
+  out.write(reinterpret_cast<const char *>(frame), sizeof frame);
+  for (int table : {0x00, 0x10}) {
+    const unsigned char dht[] = {0xFF, 0xC4, 0, 20, static_cast<unsigned char>(table), 1};
+    out.write(reinterpret_cast<const char *>(dht), sizeof dht);
+    for (int i = 0; i < 16; ++i) out.put(0);
+  }
+  const unsigned char scan[] = {0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 63, 0};
+  out.write(reinterpret_cast<const char *>(scan), sizeof scan);
+  std::string zeros(2500 * 2500 * 2 / 8, '\0');
+  out.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+  out.put(static_cast<char>(0xFF));
+  out.put(static_cast<char>(0xD9));
+  return gFolder + name;
+}
+
+// A picture whose full name is 259 characters long.
+std::string CutPathPicture() {
+  std::string name = std::string(MAX_PATH - 1 - gFolder.size() - 4, 'y') + ".bmp";
+  EXPECT_TRUE(CopyFileA((gFolder + "grid.bmp").c_str(), (gFolder + name).c_str(), FALSE));
+  return gFolder + name;
+}
+
+TEST_F(WallpaperProcess, BadWallpapersGiveTheBackgroundColourAndCloseOnTheFirstInput) {
+  const struct {
+    const char *what;
+    std::string path;
+  } cases[] = {
+      {"a 20000 x 20000 JPEG", HugeJpeg()},
+      {"a truncated JPEG", gFolder + "truncated.jpg"},
+      {"a text file called .jpg", gFolder + "text.jpg"},
+      {"a zero-byte file", gFolder + "empty.jpg"},
+      {"a folder", gFolder + "folder.jpg"},
+      {"a missing file", gFolder + "not-there.jpg"},
+      {"an empty name", ""},
+      // The registry holds it whole; the system's answer to the saver cuts it to 259
+      // characters, and those name another picture.
+      {"a path longer than MAX_PATH", CutPathPicture() + "-and-more.bmp"},
+  };
+  bool byKey = true;
+  for (const auto &c : cases) {
+    RunBadWallpaper(c.what, c.path, byKey);
+    byKey = !byKey;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: wallpaper_process_test PATH-TO-Vandrel.scr WALLPAPER-FOLDER\n");
+    return 2;
+  }
+  gModulePath = wintest::WindowsPath(argv[1]);
+  gUnixFolder = std::string(argv[2]) + "/";
+  gFolder = wintest::WindowsPath(gUnixFolder);
+  return RUN_ALL_TESTS();
+}
