@@ -9,13 +9,15 @@
 #                                   virtual display over a made-up desktop, with pictures
 #   scripts/demo.sh --minutes N     a time-lapse: headless runs of N minutes each, recorded at an
 #                                   even pace into GIFs that play in about 10 s
+#   scripts/demo.sh --blank-desktop headless runs over a blank virtual display with a wallpaper
+#                                   set, as on a locked Windows machine: the wallpaper melts
 #
 # Options: --seconds N (each headless run, default 6), --long (30 s each), --method LIST
 # (gradual, faster, melting or all, comma-separated; default all), --average LIST (rounded,
 # lossy or both; default both, rounded for a time-lapse), --size WxH (the virtual display,
-# default 1920x1080), --out DIR (where the pictures go, default out/demo), --module 32|64
-# (which build of the module to run), --monitors 2 (headless on two monitors, 1024x768 and
-# 800x600 right of it, the desktop and the melt across both).
+# default 1920x1080), --out DIR (where the pictures go, default out/demo, out/demo-blank with
+# --blank-desktop), --module 32|64 (which build of the module to run), --monitors 2 (headless
+# on two monitors, 1024x768 and 800x600 right of it, the desktop and the melt across both).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -37,11 +39,12 @@ fail() {
 }
 
 parse_options() {
-  mode=auto seconds=6 out=out/demo module="" state="" nobuild=0
+  mode=auto seconds=6 out="" module="" state="" nobuild=0 blank=0
   methods=all averages="" size="" monitors=1
   while [ $# -gt 0 ]; do
     case "$1" in
       --headless) mode=headless ;;
+      --blank-desktop) mode=headless blank=1 ;;
       --preview) mode=preview ;;
       --config) mode=config ;;
       --seconds) seconds=$2; shift ;;
@@ -55,7 +58,7 @@ parse_options() {
       --module) module=$2; shift ;;
       --state) state=$2; shift ;;  # a build folder whose Wine prefix and display to use
       --no-build) nobuild=1 ;;     # use what is built (the test suite runs the demo this way)
-      -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
+      -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
       *) fail "unknown option $1 (try --help)" ;;
     esac
     shift
@@ -71,6 +74,9 @@ parse_options() {
   esac
   if [ "$mode" = auto ]; then
     if [ -n "${DISPLAY:-}" ]; then mode=fullscreen; else mode=headless; fi
+  fi
+  if [ -z "$out" ]; then
+    if [ $blank = 1 ]; then out=out/demo-blank; else out=out/demo; fi
   fi
   [ "$seconds" -gt 0 ] 2>/dev/null || fail "a run needs a length of at least 1 s"
   if [ -n "$size" ]; then
@@ -242,6 +248,48 @@ paint_desktop() {
   sleep 1
 }
 
+# The blank desktop: nothing on the virtual display, and a wallpaper of another size than the
+# screen's, filled, in the user's settings; the values it had come back at the end.
+desktop_key='HKCU\Control Panel\Desktop'
+saved_desktop=()
+save_desktop_value() {
+  local line
+  line=$(wine reg query "$desktop_key" /v "$1" 2>/dev/null | tr -d '\r' | grep -E "^ +$1 +REG_" || true)
+  saved_desktop+=("$1" "$(echo "$line" | awk '{print $2}')" "$(echo "$line" | sed -E 's/^ +[^ ]+ +[^ ]+ *//')")
+}
+set_blank_desktop() {
+  local picture="$frames/wallpaper.jpg" value
+  say "virtual display $DISPLAY ($(display_size)): blank, with a 1600x1000 wallpaper, filled"
+  convert -size 1600x1000 -seed 11 plasma:teal-navy -blur 0x4 \
+    -fill '#f0c040' -draw 'circle 1180,300 1180,380' -fill '#203050' \
+    -draw 'polygon 0,1000 420,560 760,820 1100,480 1600,900 1600,1000' -quality 90 "$picture"
+  for value in Wallpaper WallpaperStyle TileWallpaper; do save_desktop_value $value; done
+  wine reg add "$desktop_key" /v Wallpaper /d "$(wine winepath -w "$picture" 2>/dev/null | tr -d '\r')" \
+    /f >/dev/null 2>&1
+  wine reg add "$desktop_key" /v WallpaperStyle /d 10 /f >/dev/null 2>&1
+  wine reg add "$desktop_key" /v TileWallpaper /d 0 /f >/dev/null 2>&1
+}
+restore_desktop() {
+  local i
+  for ((i = 0; i < ${#saved_desktop[@]}; i += 3)); do
+    if [ -n "${saved_desktop[i + 1]}" ]; then
+      wine reg add "$desktop_key" /v "${saved_desktop[i]}" /t "${saved_desktop[i + 1]}" \
+        /d "${saved_desktop[i + 2]}" /f >/dev/null 2>&1
+    else
+      wine reg delete "$desktop_key" /v "${saved_desktop[i]}" /f >/dev/null 2>&1 || true
+    fi
+  done
+}
+
+# A short fingerprint of the screen, and a wait until the screen no longer matches one.
+screen_print() { import -window root -resize 8x8! txt:- 2>/dev/null | md5sum; }
+wait_for_change() {
+  for _ in $(seq 100); do
+    [ "$(screen_print)" != "$1" ] && return 0
+    sleep 0.05
+  done
+}
+
 store_settings() {
   wine reg add 'HKCU\Software\Quorvel\Vandrel' /v Method /t REG_DWORD /d "$1" /f >/dev/null 2>&1
   wine reg add 'HKCU\Software\Quorvel\Vandrel' /v Lossy /t REG_DWORD /d "$2" /f >/dev/null 2>&1
@@ -341,9 +389,12 @@ record_run() {
   xdotool mousemove $((screen_width / 2)) $((screen_height / 2))
   shots="$frames/$name"
   mkdir -p "$shots"
-  import -window root "$shots/before.png"
+  # Over a blank screen the picture before is the saver's first frame.
+  local blank_print=""
+  if [ $blank = 1 ]; then blank_print=$(screen_print); else import -window root "$shots/before.png"; fi
   progress "$label: starting"
   start_saver
+  [ $blank = 0 ] || { wait_for_change "$blank_print"; import -window root "$shots/before.png"; }
   record_frames "$shots" "$label"
   import -window root "$shots/after.png"
   end_saver
@@ -355,11 +406,12 @@ record_run() {
 wait_for_pictures() {
   local job
   for job in $(jobs -p); do
-    [ "$job" = "$painter_pid" ] || wait "$job"
+    [ "$job" = "${painter_pid:-}" ] || wait "$job"
   done
 }
 
 finish_headless() {
+  [ $blank = 0 ] || restore_desktop
   rm -rf "$frames"
   [ -n "${painter_pid:-}" ] && kill "$painter_pid" 2>/dev/null
   if [ $own_state = 1 ]; then
@@ -369,14 +421,15 @@ finish_headless() {
   true
 }
 
-# Headless: a made-up desktop on the virtual display, then one run per method and average.
+# Headless: a made-up desktop (or a blank one) on the virtual display, then one run per method
+# and average.
 run_headless() {
   mkdir -p "$out"
   out=$(cd "$out" && pwd)
   frames=$(mktemp -d)
   trap finish_headless EXIT
   screen_width=$(display_size) screen_height=${screen_width#*x} screen_width=${screen_width%x*}
-  paint_desktop
+  if [ $blank = 1 ]; then set_blank_desktop; else paint_desktop; fi
   total=$((${#run_methods[@]} * ${#run_averages[@]})) run=0 failures=0
   local method lossy
   for method in "${run_methods[@]}"; do
