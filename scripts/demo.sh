@@ -239,7 +239,8 @@ now_ms() { date +%s%3N; }
 
 paint_desktop() {
   say "virtual display $DISPLAY ($(display_size)): painting the demo desktop"
-  wine "$painter" >"$frames/painter.log" 2>&1 &
+  # The loader itself, not a shell around it: $! is then the painter, which the end kills.
+  "$loader" "$painter" >"$frames/painter.log" 2>&1 &
   painter_pid=$!
   for _ in $(seq 100); do
     grep -q painted "$frames/painter.log" 2>/dev/null && break
