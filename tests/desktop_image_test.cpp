@@ -17,6 +17,7 @@
 #include "effect/effect.h"
 #include "effect/wallpaper.h"
 #include "host/host.h"
+#include "blank_screen.h"
 #include "saver_state.h"
 #include "win_test_support.h"
 
@@ -422,8 +423,9 @@ class DesktopImage : public ::testing::Test {
     wintest::Pump(50);
   }
 
-  // The screen as the tests find it: nothing on it, one colour.
+  // The screen with nothing on it, one colour.
   void ExpectBlankScreen() {
+    windows_.push_back(wintest::BlankTheScreen());
     Shot s = TakeShot();
     ASSERT_EQ(PixelsOtherThan(ShotPixels(s), s.At(s.area.left, s.area.top), 0), 0)
         << "the test display is not blank";

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "blank_screen.h"
 #include "win_test_support.h"
 
 namespace {
@@ -163,12 +164,18 @@ class WallpaperProcess : public ::testing::Test {
     SetCursorPos(GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2);
     wintest::Pump(300);
     ASSERT_EQ(FindWindowA("WindowsScreenSaverClass", NULL), nullptr) << "a saver already runs";
+    blankWindow_ = wintest::BlankTheScreen();
     HDC screen = GetDC(NULL);
     blank_ = GetPixel(screen, 0, 0);
     ReleaseDC(NULL, screen);
     ASSERT_EQ(PointsNotIn(blank_), 0) << "the test display is not blank";
   }
+  void TearDown() override {
+    DestroyWindow(blankWindow_);
+    wintest::Pump(50);
+  }
   COLORREF blank_ = 0;
+  HWND blankWindow_ = NULL;
 };
 
 // The grid wallpaper fitted: its twelve colours in the middle, the background colour left and
