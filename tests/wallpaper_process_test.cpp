@@ -7,11 +7,13 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "blank_screen.h"
+#include "saver_run.h"
 #include "win_test_support.h"
 
 namespace {
@@ -48,55 +50,30 @@ void SetWallpaper(const std::string &path, const char *style) {
   SetString("TileWallpaper", "0");
 }
 
-struct Saver {
-  PROCESS_INFORMATION process = {};
-  bool started = false;
-  DWORD startTick = 0;
-
-  bool Start(const std::string &args) {
-    std::string line = "\"" + gModulePath + "\" " + args;
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    startTick = GetTickCount();
-    started = CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &process);
-    return started;
-  }
-  DWORD WaitExit(DWORD ms) {
-    wintest::PumpUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; },
-                       ms);
-    DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(process.hProcess, &code);
-    return code;
-  }
-  ~Saver() {
-    if (!started) return;
-    if (WaitForSingleObject(process.hProcess, 0) != WAIT_OBJECT_0)
-      TerminateProcess(process.hProcess, 99);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-  }
-};
-
-HWND WaitForSaverWindow(DWORD ms) {
-  HWND found = NULL;
-  wintest::PumpUntil(
-      [&] {
-        found = FindWindowA("WindowsScreenSaverClass", "Screen Saver");
-        return found != NULL && IsWindowVisible(found);
-      },
-      ms);
-  return found;
-}
+using wintest::SaverRun;
+using wintest::WaitForSaverWindow;
 
 const DWORD kStartMs = 60000;
 const DWORD kExitMs = 30000;
 
-// Points of a lattice over the primary screen.
+std::vector<RECT> Monitors() {
+  std::vector<RECT> monitors;
+  EnumDisplayMonitors(
+      NULL, NULL,
+      [](HMONITOR, HDC, LPRECT bounds, LPARAM list) {
+        reinterpret_cast<std::vector<RECT> *>(list)->push_back(*bounds);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&monitors));
+  return monitors;
+}
+
+// Points of a lattice over every monitor.
 std::vector<POINT> Lattice() {
   std::vector<POINT> points;
-  int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-  for (int y = 7; y < h; y += 53)
-    for (int x = 11; x < w; x += 59) points.push_back(POINT{x, y});
+  for (const RECT &m : Monitors())
+    for (int y = m.top + 7; y < m.bottom; y += 53)
+      for (int x = m.left + 11; x < m.right; x += 59) points.push_back(POINT{x, y});
   return points;
 }
 
@@ -178,38 +155,54 @@ class WallpaperProcess : public ::testing::Test {
   HWND blankWindow_ = NULL;
 };
 
-// The grid wallpaper fitted: its twelve colours in the middle, the background colour left and
-// right, and then it melts.
-TEST_F(WallpaperProcess, BlankScreenShowsTheWallpaperAndItMelts) {
-  SetWallpaper(gFolder + "grid.jpg", "6");
-  Saver saver;
-  ASSERT_TRUE(saver.Start("/s"));
+bool Near(COLORREF a, COLORREF b) {
+  for (int shift = 0; shift < 24; shift += 8)
+    if (std::abs(static_cast<int>(a >> shift & 0xFF) - static_cast<int>(b >> shift & 0xFF)) > 12)
+      return false;
+  return true;
+}
+
+// The grid wallpaper (480 x 360, cells of 120) centred on each monitor: twelve colours in the
+// middle of every monitor, the background colour in its corners, and then it melts.
+TEST_F(WallpaperProcess, BlankScreenShowsTheWallpaperOnEachMonitorAndItMelts) {
+  SetWallpaper(gFolder + "grid.jpg", "0");
+  SaverRun saver;
+  ASSERT_TRUE(saver.Start(gModulePath, "/s"));
   HWND hwnd = WaitForSaverWindow(kStartMs);
   ASSERT_NE(hwnd, nullptr);
   wintest::Pump(300);
-  int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-  HDC screen = GetDC(NULL);
   COLORREF background = GetSysColor(COLOR_DESKTOP);
-  EXPECT_EQ(GetPixel(screen, 5, h / 2), background);
-  EXPECT_EQ(GetPixel(screen, w - 5, h / 2), background);
-  // Fitted to the height, a 4:3 picture on a wider screen: cells of h / 3.
-  int cell = h / 3, left = (w - 4 * cell) / 2;
-  std::vector<COLORREF> cells;
-  for (int row = 0; row < 3; ++row)
-    for (int col = 0; col < 4; ++col)
-      cells.push_back(GetPixel(screen, left + col * cell + cell / 2, row * cell + cell / 2));
+  std::vector<RECT> monitors = Monitors();
+  std::vector<COLORREF> first;
+  HDC screen = GetDC(NULL);
+  for (const RECT &m : monitors) {
+    int left = m.left + (m.right - m.left - 480) / 2, top = m.top + (m.bottom - m.top - 360) / 2;
+    std::vector<COLORREF> cells;
+    for (int row = 0; row < 3; ++row)
+      for (int col = 0; col < 4; ++col)
+        cells.push_back(GetPixel(screen, left + col * 120 + 60, top + row * 120 + 60));
+    for (size_t i = 0; i < cells.size(); ++i) {
+      EXPECT_FALSE(Near(cells[i], background)) << "cell " << i;
+      for (size_t j = i + 1; j < cells.size(); ++j)
+        EXPECT_FALSE(Near(cells[i], cells[j])) << "cells " << i << " and " << j << " alike";
+      if (!first.empty()) {
+        EXPECT_TRUE(Near(cells[i], first[i])) << "cell " << i << " unlike the first monitor's";
+      }
+    }
+    if (first.empty()) first = cells;
+    for (POINT corner : {POINT{m.left + 3, m.top + 3}, POINT{m.right - 4, m.bottom - 4}})
+      EXPECT_EQ(GetPixel(screen, corner.x, corner.y), background);
+  }
   ReleaseDC(NULL, screen);
-  for (size_t i = 0; i < cells.size(); ++i)
-    for (size_t j = i + 1; j < cells.size(); ++j)
-      EXPECT_NE(cells[i], cells[j]) << "cells " << i << " and " << j << " alike: not the grid";
-  EXPECT_NE(cells[6], background);
   // Colour runs only across the edges between cells: watch the two rows of pixels on either
-  // side of the edge between the first and second row of cells.
+  // side of the edge between the first and second row of cells on the primary monitor.
+  int left = (GetSystemMetrics(SM_CXSCREEN) - 480) / 2;
+  int edgeY = (GetSystemMetrics(SM_CYSCREEN) - 360) / 2 + 120;
   auto edge = [&] {
     std::vector<COLORREF> pixels;
     HDC dc = GetDC(NULL);
-    for (int x = left + 8; x < left + 4 * cell - 8; ++x)
-      for (int y : {cell - 1, cell}) pixels.push_back(GetPixel(dc, x, y));
+    for (int x = left + 8; x < left + 480 - 8; ++x)
+      for (int y : {edgeY - 1, edgeY}) pixels.push_back(GetPixel(dc, x, y));
     ReleaseDC(NULL, dc);
     return pixels;
   };
@@ -229,11 +222,12 @@ TEST_F(WallpaperProcess, BlankScreenShowsTheWallpaperAndItMelts) {
 // input ends the saver.
 void RunBadWallpaper(const char *what, const std::string &path, bool byKey) {
   SetWallpaper(path, "2");
-  Saver saver;
-  ASSERT_TRUE(saver.Start("/s")) << what;
+  SaverRun saver;
+  DWORD start = GetTickCount();
+  ASSERT_TRUE(saver.Start(gModulePath, "/s")) << what;
   HWND hwnd = WaitForSaverWindow(kStartMs);
   ASSERT_NE(hwnd, nullptr) << what;
-  DWORD shownMs = GetTickCount() - saver.startTick;
+  DWORD shownMs = GetTickCount() - start;
   wintest::Pump(400);
   EXPECT_EQ(PointsNotIn(GetSysColor(COLOR_DESKTOP)), 0) << what;
   if (byKey)
