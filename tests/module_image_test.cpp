@@ -153,8 +153,9 @@ TEST(ModuleImage, IsAReleaseImageWithoutSymbolsOrDebugData) {
     EXPECT_NE(s.name.rfind(".debug", 0), 0u) << s.name;
     EXPECT_NE(s.name.rfind("/", 0), 0u) << s.name << ": a long name needs the symbol strings";
   }
-  // The code, the icons, the dialog and the manifest fit in 24 KB.
-  EXPECT_LE(image.Size(), 24576u);
+  // The code, the icons, the dialog and the manifest fit in 28 KB. (Finding, decoding and
+  // placing the wallpaper for a saver that cannot see the screen is about 5 KB of it.)
+  EXPECT_LE(image.Size(), 28672u);
 }
 
 // A build of the same sources gives the same file: no link time in the header, and the checksum
