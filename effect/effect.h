@@ -51,7 +51,6 @@ struct EffectState {
   uint32_t lastFrameTick;  // GetTickCount when the last frame was begun
   uint32_t frameCostMs;    // how long the last frame took to draw
   int32_t frameShown;      // a frame has been drawn since the window was made
-  int32_t imageChanged;    // a step changed the image since the last frame
 #endif
   int32_t left, top, right, bottom;  // client rectangle at creation
   uint16_t timerId;                  // 0: no timer

@@ -86,7 +86,6 @@ static void SmearWorkingImage() {
   EffectState &e = gEffectState;
   ImageSurface surface = {e.imagePixels, e.right - e.left, e.bottom - e.top};
   SmearStep(surface, e.left, e.top, e.right, e.bottom, TickCount);
-  e.imageChanged = 1;
 }
 
 // Without a working image the window's own pixels are read and written one by one.
@@ -105,10 +104,10 @@ static uint32_t FrameIntervalMs() {
   return spaced > kFrameIntervalMs ? spaced : kFrameIntervalMs;
 }
 
-// The first frame is due at once, so the first tick already shows on the screen.
+// Called after each step of the working image. The first frame is due at once, so the first
+// tick already shows on the screen.
 static void ShowFrameIfDue() {
   EffectState &e = gEffectState;
-  if (!e.imageChanged) return;
   uint32_t now = GetTickCount();
   if (e.frameShown && ElapsedMs(e.lastFrameTick, now) < FrameIntervalMs()) return;
   BitBlt(e.dc, 0, 0, e.right - e.left, e.bottom - e.top, e.imageDc, 0, 0, SRCCOPY);
@@ -117,7 +116,6 @@ static void ShowFrameIfDue() {
   e.frameCostMs = ElapsedMs(now, GetTickCount());
   e.lastFrameTick = now;
   e.frameShown = 1;
-  e.imageChanged = 0;
 }
 
 static void RunEffectStep() {
@@ -154,7 +152,6 @@ LRESULT CALLBACK EffectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       CaptureScreenImage(hwnd, client.right - client.left, client.bottom - client.top);
       gEffectState.frameShown = 0;
       gEffectState.frameCostMs = 0;
-      gEffectState.imageChanged = 0;
       gEffectState.timerId = static_cast<uint16_t>(SetTimer(hwnd, 1, 0, NULL));
       break;
     }
