@@ -398,8 +398,15 @@ class DesktopImage : public ::testing::Test {
   void ExpectBlankScreen() {
     windows_.push_back(wintest::BlankTheScreen());
     Shot s = TakeShot();
-    ASSERT_EQ(PixelsOtherThan(ShotPixels(s), s.At(s.area.left, s.area.top), 0), 0)
+    blankColour_ = s.At(s.area.left, s.area.top);
+    ASSERT_EQ(PixelsOtherThan(ShotPixels(s), blankColour_, 0), 0)
         << "the test display is not blank";
+    blank_ = true;
+  }
+
+  bool ScreenIsBlank() {
+    Shot s = TakeShot();
+    return PixelsOtherThan(ShotPixels(s), blankColour_, 0) == 0;
   }
 
   HWND ShowPicture(COLORREF colour) {
@@ -441,10 +448,17 @@ class DesktopImage : public ::testing::Test {
   void CloseByKey(HWND hwnd) {
     PostMessageA(hwnd, WM_KEYDOWN, VK_SPACE, 0);
     EXPECT_TRUE(wintest::PumpUntil([&] { return !IsWindow(hwnd); }, 5000)) << "did not close";
+    // The next saver must not copy this one's last frame from a screen not yet repainted.
+    if (blank_) {
+      EXPECT_TRUE(wintest::PumpUntil([&] { return ScreenIsBlank(); }, 5000))
+          << "the screen kept the closed saver's picture";
+    }
   }
 
   std::vector<HWND> windows_;
   DWORD createMs_ = 0;
+  bool blank_ = false;
+  COLORREF blankColour_ = 0;
 };
 
 void ExpectShows(const Verdict &v, const std::string &what) {
