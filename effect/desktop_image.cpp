@@ -32,17 +32,16 @@ bool RunsOnOtherDesktop() {
 
 bool ShowsOneColour(const uint32_t *pixels, POINT origin, int32_t width, int32_t height) {
   RECT area = {origin.x, origin.y, origin.x + width, origin.y + height};
-  MonitorList monitors;
-  ListMonitors(&monitors);
+  MonitorList parts;
+  ListMonitorParts(area, &parts);
   bool seen = false;
   uint32_t first = 0;
   // Only what lies on a monitor counts: the copy leaves the gaps between monitors black.
-  for (int i = 0; i < monitors.count; ++i) {
-    RECT part;
-    if (!IntersectRect(&part, &area, &monitors.rects[i])) continue;
-    for (int32_t y = part.top - origin.y; y < part.bottom - origin.y; ++y) {
+  for (int i = 0; i < parts.count; ++i) {
+    const RECT &part = parts.rects[i];
+    for (int32_t y = part.top; y < part.bottom; ++y) {
       const uint32_t *row = pixels + static_cast<size_t>(y) * width;
-      for (int32_t x = part.left - origin.x; x < part.right - origin.x; ++x) {
+      for (int32_t x = part.left; x < part.right; ++x) {
         uint32_t colour = row[x] & 0x00FFFFFFu;
         if (!seen) first = colour;
         seen = true;
@@ -225,14 +224,18 @@ static void DrawPlaced(HDC dc, RECT monitor, POINT origin, WallpaperPlacement pl
              src.left, src.top, src.right - src.left, src.bottom - src.top, SRCCOPY);
 }
 
+// Halftone averages the pixels it shrinks; the Windows 95 family lacks it.
+static void ScaleSmoothly(HDC dc) {
+  SetStretchBltMode(dc, gHostState.onWin95 ? COLORONCOLOR : HALFTONE);
+}
+
 // The picture placed on every monitor that the image's area of the screen (at origin) meets.
 static void DrawOnMonitors(HDC dc, POINT origin, const Picture &picture,
                            WallpaperPlacement placement) {
   HDC pictureDc = CreateCompatibleDC(NULL);
   if (pictureDc == NULL) return;
   HGDIOBJ previous = SelectObject(pictureDc, picture.bitmap);
-  // Halftone averages the pixels it shrinks; the Windows 95 family lacks it.
-  SetStretchBltMode(dc, gHostState.onWin95 ? COLORONCOLOR : HALFTONE);
+  ScaleSmoothly(dc);
   MonitorList monitors;
   ListMonitors(&monitors);
   if (placement == WallpaperPlacement::Span) {
@@ -256,7 +259,7 @@ static void DrawMiniature(HDC dc, int32_t width, int32_t height, const Picture &
     FillBackground(screenDc, screenWidth, screenHeight);
     POINT primary = {0, 0};
     DrawOnMonitors(screenDc, primary, picture, placement);
-    SetStretchBltMode(dc, gHostState.onWin95 ? COLORONCOLOR : HALFTONE);
+    ScaleSmoothly(dc);
     StretchBlt(dc, 0, 0, width, height, screenDc, 0, 0, screenWidth, screenHeight, SRCCOPY);
     SelectObject(screenDc, previous);
   }

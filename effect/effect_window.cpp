@@ -13,17 +13,16 @@ static BOOL CopyScreenArea(HDC imageDc, POINT origin, int32_t width, int32_t hei
   RECT whole = {0, 0, width, height};
   FillRect(imageDc, &whole, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
   RECT area = {origin.x, origin.y, origin.x + width, origin.y + height};
-  MonitorList monitors;
-  ListMonitors(&monitors);
+  MonitorList parts;
+  ListMonitorParts(area, &parts);
   HDC screen = GetDC(NULL);
   if (screen == NULL) return FALSE;
   BOOL copied = TRUE;
-  for (int i = 0; i < monitors.count; ++i) {
-    RECT part;
-    if (!IntersectRect(&part, &area, &monitors.rects[i])) continue;
-    copied =
-        copied && BitBlt(imageDc, part.left - origin.x, part.top - origin.y, part.right - part.left,
-                         part.bottom - part.top, screen, part.left, part.top, SRCCOPY);
+  for (int i = 0; i < parts.count; ++i) {
+    const RECT &part = parts.rects[i];
+    copied = copied &&
+             BitBlt(imageDc, part.left, part.top, part.right - part.left, part.bottom - part.top,
+                    screen, origin.x + part.left, origin.y + part.top, SRCCOPY);
   }
   ReleaseDC(NULL, screen);
   return copied;

@@ -95,6 +95,9 @@ struct MonitorList {
   RECT rects[kMaxMonitors];
 };
 void ListMonitors(MonitorList *list);
+// The parts of area (screen coordinates) that lie on a monitor, in coordinates relative to
+// area's top-left corner.
+void ListMonitorParts(RECT area, MonitorList *parts);
 LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 // Mode dispatch and process exit.

@@ -37,3 +37,18 @@ void ListMonitors(MonitorList *list) {
   list->rects[0] = primary;
   list->count = 1;
 }
+
+void ListMonitorParts(RECT area, MonitorList *parts) {
+  MonitorList monitors;
+  ListMonitors(&monitors);
+  parts->count = 0;
+  for (int i = 0; i < monitors.count; ++i) {
+    RECT &part = parts->rects[parts->count];
+    if (!IntersectRect(&part, &area, &monitors.rects[i])) continue;
+    part.left -= area.left;
+    part.right -= area.left;
+    part.top -= area.top;
+    part.bottom -= area.top;
+    ++parts->count;
+  }
+}
