@@ -107,17 +107,25 @@ parse_options() {
   if [ ${#run_methods[@]} = 0 ] || [ ${#run_averages[@]} = 0 ]; then fail "nothing to run"; fi
 }
 
-# 32-bit Wine runs under emulation where the kernel has no 32-bit support: it then takes about
-# a minute to start each program. The 64-bit build of the same code starts at once.
+# Without 32-bit Wine, or where it runs under emulation (a kernel without 32-bit support: about
+# a minute to start each program), the demo runs the 64-bit build of the same code, which
+# starts at once, and says so.
 choose_module() {
   emulated=0
   grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386 && emulated=1
+  local missing32 chosen=$module
+  missing32=$(bash -c 'source scripts/wine-env.sh && wine_env_wine32_missing')
   if [ -z "$module" ]; then
-    if [ $emulated = 1 ]; then module=64; else module=32; fi
+    if [ $emulated = 1 ] || [ -n "$missing32" ]; then module=64; else module=32; fi
   fi
+  [ "$module" = 64 ] || [ -z "$missing32" ] || fail "--module 32 needs 32-bit Wine: $missing32"
   scr="$root/build/win$module/Vandrel.scr"
   painter="$root/build/win64/desktop_painter.exe"
-  if [ "$module" = 64 ] && [ $emulated = 1 ]; then
+  [ -z "$chosen" ] || return 0
+  if [ "$module" = 64 ] && [ -n "$missing32" ]; then
+    say "$missing32;"
+    say "so the demo runs the 64-bit build of the same code"
+  elif [ "$module" = 64 ]; then
     say "this kernel runs 32-bit programs only under emulation, so the demo runs the 64-bit"
     say "build of the same code; --module 32 runs build/win32/Vandrel.scr (slow to start here)"
   fi

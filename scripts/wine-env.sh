@@ -55,6 +55,26 @@ wine_env_loader() {
   command -v wine64 || echo /usr/lib/wine/wine64
 }
 
+# Why the real 32-bit module cannot run here, or nothing when it can.
+wine_env_wine32_missing() {
+  if [ ! -x /usr/lib/wine/wine ]; then
+    echo "32-bit Wine (wine32:i386) is not installed; bash scripts/bootstrap.sh, as root, installs it once its package index can be fetched"
+  elif ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo "32-bit Wine is installed but does not start on this kernel; bash scripts/bootstrap.sh, as root, registers qemu for it"
+  fi
+}
+
+# For a test that runs the real 32-bit module: where 32-bit Wine is missing it says why and
+# ends with the exit code that CTest counts as skipped (SKIP_RETURN_CODE 77).
+wine_env_skip_without_wine32() {
+  [ -n "${VANDREL_NEEDS_WINE32:-}" ] || return 0
+  local reason
+  reason=$(wine_env_wine32_missing)
+  [ -n "$reason" ] || return 0
+  echo "skipped: $reason"
+  exit 77
+}
+
 wine_env_free_display() {
   local n=90
   while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do

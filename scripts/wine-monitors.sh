@@ -143,6 +143,7 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
       ;;
     stop) wine_monitors_stop "$2" "$3" ;;
     run)
+      wine_env_skip_without_wine32
       wine_monitors_prepare "$2" "$3"
       shift 3
       exec "$(wine_env_loader)" "$@"

@@ -7,6 +7,7 @@ here=$(dirname "$(readlink -f "$0")")
 source "$here/wine-env.sh"
 build=$1
 shift
+wine_env_skip_without_wine32
 wine_env_prepare "$build"
 # 64-bit programs start natively; a 32-bit one that they start goes through the 32-bit loader.
 exec "$(wine_env_loader)" "$@"
