@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# The release zip's Vandrel.inf installed as the shell's Install runs it, in a Wine prefix of its
+# own: over an older version and then again, it leaves one module, the zip's, in the system
+# folder, selected as the saver, and one entry in the installed-programs list; that entry's own
+# command takes away everything the install put there and keeps the user's settings.
+#
+#   scripts/check-install.sh ZIP WORK_PARENT    (exit 77 where there is no 64-bit Wine)
+set -uo pipefail
+here=$(dirname "$(readlink -f "$0")")
+# shellcheck source=wine-env.sh
+source "$here/wine-env.sh"
+loader=$(wine_env_loader)
+[ -x "$loader" ] || { echo "skipped: no 64-bit Wine at $loader"; exit 77; }
+zip=$(readlink -f "$1") work=$(mkdir -p "$2" && cd "$2" && pwd)/install-check
+rm -rf "$work" && mkdir -p "$work/older" && unzip -q "$zip" -d "$work/zip" || exit 1
+unset DISPLAY
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= WINEARCH=win64
+trap 'wineserver -k 2>/dev/null' EXIT
+"$loader" wineboot.exe -i >/dev/null 2>&1 && wineserver -w || exit 1
+
+status=0
+fail() { echo "FAIL: $*" && status=1; }
+win() { "$loader" "$@" 2>/dev/null | tr -d '\r'; }
+value() { win reg.exe query "$1" /v "$2" | sed -n "s/^ *$2 *REG_[A-Z]* *//p"; }
+install() { win rundll32.exe setupapi.dll,InstallHinfSection DefaultInstall 128 "Z:${1//\//\\}"; }
+expect() { [ "$(value "$1" "$2")" = "$3" ] || fail "$2 is '$(value "$1" "$2")', not '$3'"; }
+entries() { win uninstaller.exe --list | grep -c '^Vandrel|||Vandrel Saver$'; }
+files() { (cd "$WINEPREFIX/drive_c" && find . -type f | sort); }
+desktop='HKCU\Control Panel\Desktop' settings='HKCU\Software\Quorvel\Vandrel'
+entry='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vandrel'
+version=$(basename "$zip" .zip) version=${version#Vandrel-}
+windows=$WINEPREFIX/drive_c/windows
+
+files >"$work/files-before"
+win reg.exe add "$settings" /v Method /t REG_DWORD /d 3 /f >/dev/null
+cp "$work/zip/Vandrel.scr" "$work/older/"
+sed "s/^\(HKLM,.*DisplayVersion.*\)$version/\10.9/" "$work/zip/Vandrel.inf" >"$work/older/Vandrel.inf"
+install "$work/older/Vandrel.inf" && expect "$entry" DisplayVersion 0.9
+install "$work/zip/Vandrel.inf"
+
+cmp "$windows/system32/Vandrel.scr" "$work/zip/Vandrel.scr" || fail "system32 lacks the zip's module"
+cmp "$windows/inf/Vandrel.inf" "$work/zip/Vandrel.inf" || fail "the INF folder lacks the .inf"
+expect "$desktop" SCRNSAVE.EXE 'C:\windows\system32\Vandrel.scr'
+expect "$desktop" ScreenSaveActive 1
+expect "$entry" DisplayName 'Vandrel Saver'
+expect "$entry" DisplayVersion "$version"
+expect "$entry" Publisher Quorvel
+size=$(stat -c %s "$work/zip/Vandrel.scr")
+expect "$entry" EstimatedSize "$(printf '0x%x' $(((size + 1023) / 1024)))"
+command=$(value "$entry" UninstallString)
+[ "$command" = 'RunDll32.exe setupapi.dll,InstallHinfSection DefaultUninstall 132 C:\windows\inf\Vandrel.inf' ] ||
+  fail "the uninstall command is '$command'"
+install "$work/zip/Vandrel.inf"
+[ "$(entries)" = 1 ] || fail "$(entries) entries after installing again, not 1"
+
+win uninstaller.exe --remove Vandrel
+files | diff "$work/files-before" - || fail "files the install left (>) or took (<)"
+[ "$(entries)" = 0 ] || fail "the installed-programs list still has Vandrel"
+win reg.exe query "$entry" >/dev/null && fail "the uninstall entry is still there"
+expect "$desktop" SCRNSAVE.EXE ''
+expect "$settings" Method 0x3
+[ $status = 0 ] && echo "installed from $(basename "$zip"), selected, listed once, removed"
+exit $status
