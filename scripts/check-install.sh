@@ -2,7 +2,8 @@
 # The release zip's Vandrel.inf installed as the shell's Install runs it, in a Wine prefix of its
 # own: over an older version and then again, it leaves one module, the zip's, in the system
 # folder, selected as the saver, and one entry in the installed-programs list; that entry's own
-# command takes away everything the install put there and keeps the user's settings.
+# command takes away everything the install put there and keeps the user's settings. The 95
+# family's sections install and remove too, as far as Wine's engine runs them.
 #
 #   scripts/check-install.sh ZIP WORK_PARENT    (exit 77 where there is no 64-bit Wine)
 set -uo pipefail
@@ -59,5 +60,17 @@ files | diff "$work/files-before" - || fail "files the install left (>) or took 
 win reg.exe query "$entry" >/dev/null && fail "the uninstall entry is still there"
 expect "$desktop" SCRNSAVE.EXE ''
 expect "$settings" Method 0x3
+
+# Wine's setupapi runs the 95 family's sections when it reports Windows 98 to rundll32; its
+# UpdateInis cannot delete a line, so system.ini is not checked after the removal.
+win reg.exe add 'HKCU\Software\Wine\AppDefaults\rundll32.exe' /v Version /d win98 /f >/dev/null
+install "$work/zip/Vandrel.inf"
+tr -d '\r' <"$windows/system.ini" | grep -qxF 'SCRNSAVE.EXE=C:\windows\system32\Vandrel.scr' ||
+  fail "system.ini [boot] does not select the saver"
+expect "$desktop" SCRNSAVE.EXE 'C:\windows\system32\Vandrel.scr'
+expect "$entry" UninstallString \
+  'RunDll setupx.dll,InstallHinfSection DefaultUninstall 132 C:\windows\inf\Vandrel.inf'
+win rundll32.exe setupapi.dll,InstallHinfSection DefaultUninstall 132 'C:\windows\inf\Vandrel.inf'
+[ "$(entries)" = 0 ] && [ ! -e "$windows/system32/Vandrel.scr" ] || fail "95 family: not removed"
 [ $status = 0 ] && echo "installed from $(basename "$zip"), selected, listed once, removed"
 exit $status
