@@ -48,9 +48,8 @@ expect "$entry" DisplayVersion "$version"
 expect "$entry" Publisher Quorvel
 size=$(stat -c %s "$work/zip/Vandrel.scr")
 expect "$entry" EstimatedSize "$(printf '0x%x' $(((size + 1023) / 1024)))"
-command=$(value "$entry" UninstallString)
-[ "$command" = 'RunDll32.exe setupapi.dll,InstallHinfSection DefaultUninstall 132 C:\windows\inf\Vandrel.inf' ] ||
-  fail "the uninstall command is '$command'"
+expect "$entry" UninstallString \
+  'RunDll32.exe setupapi.dll,InstallHinfSection DefaultUninstall 132 C:\windows\inf\Vandrel.inf'
 install "$work/zip/Vandrel.inf"
 [ "$(entries)" = 1 ] || fail "$(entries) entries after installing again, not 1"
 
