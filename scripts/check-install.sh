@@ -18,13 +18,19 @@ unset DISPLAY
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= WINEARCH=win64
 trap 'wineserver -k 2>/dev/null' EXIT
 "$loader" wineboot.exe -i >/dev/null 2>&1 && wineserver -w || exit 1
+# One server for every step, so that no step meets a server that is on its way out.
+wineserver -p >/dev/null 2>&1 </dev/null
 
 status=0
 fail() { echo "FAIL: $*" && status=1; }
 win() { "$loader" "$@" 2>/dev/null | tr -d '\r'; }
 value() { win reg.exe query "$1" /v "$2" | sed -n "s/^ *$2 *REG_[A-Z]* *//p"; }
 install() { win rundll32.exe setupapi.dll,InstallHinfSection DefaultInstall 128 "Z:${1//\//\\}"; }
-expect() { [ "$(value "$1" "$2")" = "$3" ] || fail "$2 is '$(value "$1" "$2")', not '$3'"; }
+expect() {
+  local got
+  got=$(value "$1" "$2")
+  [ "$got" = "$3" ] || fail "$2 is '$got', not '$3'"
+}
 entries() { win uninstaller.exe --list | grep -c '^Vandrel|||Vandrel Saver$'; }
 files() { (cd "$WINEPREFIX/drive_c" && find . -type f | sort); }
 desktop='HKCU\Control Panel\Desktop' settings='HKCU\Software\Quorvel\Vandrel'
