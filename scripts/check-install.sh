@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# The release zip's Vandrel.inf installed as the shell's Install runs it, in a Wine prefix of its
-# own: over an older version and then again, it leaves one module, the zip's, in the system
-# folder, selected as the saver, and one entry in the installed-programs list; that entry's own
-# command takes away everything the install put there and keeps the user's settings. The 95
-# family's sections install and remove too, as far as Wine's engine runs them.
+# The zip's Vandrel.inf as the shell's Install runs it, in a Wine prefix of its own: over an older
+# version and again, one module (the zip's) in system32, selected, listed once; the entry's own
+# command removes all of it and keeps the user's settings. The 95 family's sections as well.
 #
 #   scripts/check-install.sh ZIP WORK_PARENT    (exit 77 where there is no 64-bit Wine)
 set -uo pipefail
@@ -26,11 +24,7 @@ fail() { echo "FAIL: $*" && status=1; }
 win() { "$loader" "$@" 2>/dev/null | tr -d '\r'; }
 value() { win reg.exe query "$1" /v "$2" | sed -n "s/^ *$2 *REG_[A-Z]* *//p"; }
 install() { win rundll32.exe setupapi.dll,InstallHinfSection DefaultInstall 128 "Z:${1//\//\\}"; }
-expect() {
-  local got
-  got=$(value "$1" "$2")
-  [ "$got" = "$3" ] || fail "$2 is '$got', not '$3'"
-}
+expect() { local got; got=$(value "$1" "$2"); [ "$got" = "$3" ] || fail "$2 is '$got', not '$3'"; }
 entries() { win uninstaller.exe --list | grep -c '^Vandrel|||Vandrel Saver$'; }
 files() { (cd "$WINEPREFIX/drive_c" && find . -type f | sort); }
 desktop='HKCU\Control Panel\Desktop' settings='HKCU\Software\Quorvel\Vandrel'
@@ -52,8 +46,8 @@ expect "$desktop" ScreenSaveActive 1
 expect "$entry" DisplayName 'Vandrel Saver'
 expect "$entry" DisplayVersion "$version"
 expect "$entry" Publisher Quorvel
-size=$(stat -c %s "$work/zip/Vandrel.scr")
-expect "$entry" EstimatedSize "$(printf '0x%x' $(((size + 1023) / 1024)))"
+kb=$((($(stat -c %s "$work/zip/Vandrel.scr") + 1023) / 1024))
+expect "$entry" EstimatedSize "$(printf 0x%x $kb)"
 expect "$entry" UninstallString \
   'RunDll32.exe setupapi.dll,InstallHinfSection DefaultUninstall 132 C:\windows\inf\Vandrel.inf'
 install "$work/zip/Vandrel.inf"
