@@ -2,8 +2,8 @@
 # The release zip is reproducible: packed from this source tree and from a copy of it in another
 # folder (a git checkout of its own with the same commit time), each with a build tree of its
 # own, the zips, their checksum files and the modules are the same bytes. Then the zip is held
-# to what it must hold: the three files in order, a README.txt of CR LF lines naming the
-# version and the settings' key, and checksums that match.
+# to what it must hold: the four files in order, a README.txt and a Vandrel.inf of CR LF lines
+# naming the version, the README naming the settings' key, and checksums that match.
 #
 #   scripts/check-package.sh WORK_PARENT    (the suite passes its build folder)
 set -euo pipefail
@@ -46,16 +46,22 @@ version=$(sed -n 's/^project(Vandrel VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLis
 (cd "$work/dist-a" && sha256sum --quiet -c "$name.sha256") || fail "$name.sha256 does not match"
 
 entries=$(unzip -Z1 "$zip" | tr '\n' ' ')
-[ "$entries" = "README.txt SHA256SUMS Vandrel.scr " ] || fail "the zip holds: $entries"
+[ "$entries" = "README.txt SHA256SUMS Vandrel.inf Vandrel.scr " ] || fail "the zip holds: $entries"
 mkdir "$work/unpacked"
 unzip -q "$zip" -d "$work/unpacked"
 (cd "$work/unpacked" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
-grep -q 'Vandrel.scr$' "$work/unpacked/SHA256SUMS" || fail "SHA256SUMS leaves out Vandrel.scr"
+for file in Vandrel.scr Vandrel.inf; do
+  grep -q " $file\$" "$work/unpacked/SHA256SUMS" || fail "SHA256SUMS leaves out $file"
+done
 cmp "$work/unpacked/Vandrel.scr" "$work/build-a/Vandrel.scr" || fail "the zip's module is not the build's"
-readme="$work/unpacked/README.txt"
-if grep -q $'[^\r]$' "$readme" || grep -qx '' "$readme"; then
-  fail "README.txt has lines without CR LF"
-fi
+readme="$work/unpacked/README.txt" inf="$work/unpacked/Vandrel.inf"
+for text in "$readme" "$inf"; do
+  if grep -q $'[^\r]$' "$text" || grep -qx '' "$text"; then
+    fail "$(basename "$text") has lines without CR LF"
+  fi
+done
+grep -q "\"DisplayVersion\",,\"$version\""$'\r' "$inf" || fail "Vandrel.inf does not give version $version"
+! grep -n '@' "$inf" || fail "Vandrel.inf has a placeholder left"
 grep -q "Vandrel Saver $version"$'\r' "$readme" || fail "README.txt does not name version $version"
 grep -q 'HKEY_CURRENT_USER\\Software\\Quorvel\\Vandrel' "$readme" ||
   fail "README.txt does not say where the settings live"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release of Vandrel.scr from a clean build tree and packs it for Windows users:
 #
-#   dist/Vandrel-VERSION.zip          Vandrel.scr, README.txt (CR LF lines), SHA256SUMS
+#   dist/Vandrel-VERSION.zip          Vandrel.scr, Vandrel.inf and README.txt (both CR LF
+#                                     lines), SHA256SUMS
 #   dist/Vandrel-VERSION.zip.sha256   the zip's own checksum
 #
 # The version is the project's (CMakeLists.txt). The same sources give the same bytes: the
@@ -61,6 +62,14 @@ write_readme() {
   sed -e "s/@VERSION@/$1/" -e 's/$/\r/' "$root/resources/README.txt" >"$2/README.txt"
 }
 
+# The setup information file that installs the module, filled in like README.txt: the version,
+# and the module's size in KB, rounded up, for the list of installed programs.
+write_inf() {
+  local kb=$((($(stat -c %s "$2/Vandrel.scr") + 1023) / 1024))
+  sed -e "s/@VERSION@/$1/g" -e "s/@SIZE_KB@/$kb/g" -e 's/$/\r/' \
+    "$root/resources/Vandrel.inf.in" >"$2/Vandrel.inf"
+}
+
 # Entries in byte order, each with the same time and permissions; -X leaves out the owner and
 # the extra time fields, -D the folder entries. zip writes local times, hence UTC.
 make_zip() {
@@ -89,7 +98,8 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 cp "$build/Vandrel.scr" "$stage/Vandrel.scr"
 write_readme "$version" "$stage"
-(cd "$stage" && sha256sum Vandrel.scr README.txt >SHA256SUMS)
+write_inf "$version" "$stage"
+(cd "$stage" && sha256sum Vandrel.scr Vandrel.inf README.txt >SHA256SUMS)
 
 name="Vandrel-$version.zip"
 make_zip "$stage" "$out/$name" "$epoch"
