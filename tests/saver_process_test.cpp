@@ -2,10 +2,13 @@
 // saver_process_test PATH-TO-Vandrel.scr [gtest flags].
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <psapi.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "bench/process_counts.h"
 #include "saver_run.h"
 
 namespace {
@@ -175,6 +178,16 @@ TEST_F(SaverProcess, FullScreenMeltsThePictureAndAPointerMoveEndsIt) {
   EXPECT_GT(changed, 500) << "the picture does not change";
   EXPECT_EQ(WindowFromPoint(centre), hwnd);
 
+  // With the display off not a pixel changes; once it is on the melt goes on.
+  PostMessageA(hwnd, WM_SYSCOMMAND, SC_MONITORPOWER, 2);
+  wintest::Pump(300);
+  Screenshot dark = TakeScreenshot();
+  wintest::Pump(2000);
+  EXPECT_EQ(Differences(dark, TakeScreenshot()), 0) << "it works on while the display is off";
+  PostMessageA(hwnd, WM_SYSCOMMAND, SC_MONITORPOWER, -1);
+  wintest::Pump(1500);
+  EXPECT_GT(Differences(dark, TakeScreenshot()), 500) << "it does not melt on";
+
   // A move of a few pixels ends it.
   INPUT move = {};
   move.type = INPUT_MOUSE;
@@ -184,6 +197,99 @@ TEST_F(SaverProcess, FullScreenMeltsThePictureAndAPointerMoveEndsIt) {
   SendInput(1, &move, sizeof move);
   EXPECT_EQ(saver.WaitExit(kExitMs), 0u);
   EXPECT_FALSE(IsWindow(hwnd) && IsWindowVisible(hwnd));
+}
+
+// Displays that change under the running saver: a Wine virtual desktop of its own, whose size
+// a program on it changes as a new monitor, a dock or a new resolution would. Its name is not
+// the user's desktop's, so the saver takes it for a secure one and melts the plain desktop.
+char gDisplaysDesktop[] = "VandrelDisplays";
+
+bool OnDisplaysDesktop() {
+  char name[64] = {};
+  DWORD n = 0;
+  GetUserObjectInformationA(GetThreadDesktop(GetCurrentThreadId()), UOI_NAME, name, sizeof name,
+                            &n);
+  return lstrcmpiA(name, gDisplaysDesktop) == 0;
+}
+
+LONG SetDisplaySize(LONG width, LONG height) {
+  DEVMODEA mode = {};
+  mode.dmSize = sizeof mode;
+  mode.dmPelsWidth = width;
+  mode.dmPelsHeight = height;
+  mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
+  return ChangeDisplaySettingsExA(NULL, &mode, NULL, 0, NULL);
+}
+
+struct ProcessUse {
+  long handles, gdiObjects;
+  double privateMb;  // Wine leaves PrivateUsage at 0; PagefileUsage is the same charge
+};
+ProcessUse UseOf(HANDLE process) {
+  PROCESS_MEMORY_COUNTERS_EX m = {};
+  GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&m), sizeof m);
+  return {soak::CountHandles(process), soak::CountGdiObjects(process),
+          (m.PrivateUsage ? m.PrivateUsage : m.PagefileUsage) / 1048576.0};
+}
+
+TEST_F(SaverProcess, FollowsTheDisplaysAsTheyChange) {
+  if (!OnDisplaysDesktop()) {  // this test again, on that desktop
+    wintest::SaverRun desktop, onDesktop;
+    ASSERT_TRUE(desktop.Start("explorer.exe", "/desktop=VandrelDisplays,1024x768"));
+    wintest::PumpUntil([] { return OpenDesktopA(gDisplaysDesktop, 0, 0, GENERIC_READ); }, 20000);
+    wintest::Pump(500);
+    char self[MAX_PATH];
+    GetModuleFileNameA(NULL, self, sizeof self);
+    std::string args = "\"" + gModulePath + "\" --gtest_filter=*FollowsTheDisplays*";
+    ASSERT_TRUE(onDesktop.Start(self, args, gDisplaysDesktop));
+    EXPECT_EQ(onDesktop.WaitExit(kStartMs), 0u);
+    return;
+  }
+  HWND picture = ShowPicture();
+  Saver saver;
+  ASSERT_TRUE(saver.Start("/s"));
+  HWND hwnd = WaitForSaverWindow(kStartMs);
+  ASSERT_NE(hwnd, nullptr);
+  wintest::Pump(1000);
+  // Grown, the added part shows the desktop and melts; shrunk, and back: the window covers the
+  // screen on top, and what stays keeps its melt.
+  for (SIZE size : {SIZE{1280, 1024}, SIZE{800, 600}, SIZE{1024, 768}}) {
+    RECT kept = {0, 0, std::min<LONG>(ScreenW(), size.cx), std::min<LONG>(ScreenH(), size.cy)};
+    Screenshot melted = wintest::ReadScreen(kept);
+    ASSERT_EQ(SetDisplaySize(size.cx, size.cy), DISP_CHANGE_SUCCESSFUL);
+    SetWindowPos(picture, NULL, 0, 0, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+    wintest::Pump(1000);
+    RECT r, screen = {0, 0, size.cx, size.cy};
+    GetWindowRect(hwnd, &r);
+    EXPECT_TRUE(EqualRect(&r, &screen)) << r.right << "x" << r.bottom << " on " << size.cx;
+    EXPECT_EQ(WindowFromPoint(POINT{size.cx - 5, size.cy - 5}), hwnd);
+    EXPECT_LT(Differences(melted, wintest::ReadScreen(kept)), kept.right * kept.bottom / 20);
+    Screenshot a = wintest::ReadScreen(screen);
+    wintest::Pump(1500);
+    Screenshot b = wintest::ReadScreen(screen);
+    int addedChanged = 0;
+    for (int y = 0; y < size.cy; ++y)
+      for (int x = y < kept.bottom ? kept.right : 0; x < size.cx; ++x)
+        addedChanged += a.At(x, y) != b.At(x, y);
+    if (size.cx <= kept.right) continue;
+    EXPECT_GT(addedChanged, 100) << "the added part does not melt";
+    EXPECT_NE(b.At(size.cx - 100, 150), 0u) << "a black strip";
+  }
+  // Many changes leave nothing behind, and the first input still ends the saver.
+  ProcessUse before = UseOf(saver.process.hProcess);
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(SetDisplaySize(i % 2 ? 1024 : 1280, i % 2 ? 768 : 1024), DISP_CHANGE_SUCCESSFUL);
+    wintest::Pump(700);
+  }
+  ProcessUse after = UseOf(saver.process.hProcess);
+  std::printf("handles %ld -> %ld, GDI objects %ld -> %ld, private %.2f -> %.2f MB\n",
+              before.handles, after.handles, before.gdiObjects, after.gdiObjects, before.privateMb,
+              after.privateMb);
+  EXPECT_LE(after.handles, before.handles + 2);
+  EXPECT_LE(after.gdiObjects, before.gdiObjects);
+  EXPECT_LT(after.privateMb, before.privateMb + 2);  // one image of 1280x1024 is 5 MB
+  PostMessageA(hwnd, WM_KEYDOWN, VK_SPACE, 0);
+  EXPECT_EQ(saver.WaitExit(kExitMs), 0u);
 }
 
 TEST_F(SaverProcess, SecondFullScreenStartLeavesTheFirstRunning) {
