@@ -346,33 +346,25 @@ TEST_F(SaverWindow, InputMethodMissingBrokenOrPresentIsLeftAsItWas) {
 
 // The display's power as the system tells it: a power-setting change, which carries its
 // setting by pointer (so it is sent within the process), or the command that powers monitors.
-const GUID kDisplayState = {
-    0x6FE69556, 0x704A, 0x47A0, {0x8F, 0x24, 0xC2, 0x8D, 0x93, 0x6F, 0xDA, 0x47}};
-const GUID kMonitorPower = {
-    0x02731015, 0x4510, 0x4526, {0x99, 0xE6, 0xE5, 0xA1, 0x7E, 0xBD, 0x1A, 0xEA}};
+const GUID kState = {0x6FE69556, 0x704A, 0x47A0, {0x8F, 0x24, 0xC2, 0x8D, 0x93, 0x6F, 0xDA, 0x47}};
+const GUID kPower = {0x02731015, 0x4510, 0x4526, {0x99, 0xE6, 0xE5, 0xA1, 0x7E, 0xBD, 0x1A, 0xEA}};
 struct PowerSignal {
   const GUID *setting;  // nullptr: SC_MONITORPOWER with `value` as its lParam
   LPARAM value;
   bool lit;
-} const kPowerSignals[] = {{&kDisplayState, 0, false}, {&kDisplayState, 2, true},
-                           {&kDisplayState, 0, false}, {&kDisplayState, 1, true},
-                           {&kMonitorPower, 0, false}, {&kMonitorPower, 1, true},
-                           {nullptr, 2, false},        {nullptr, -1, true},
-                           {nullptr, 2, false},        {nullptr, 1, true}};
-
+} const kPowerSignals[] = {{&kState, 0, false}, {&kState, 2, true},  {&kState, 0, false},
+                           {&kState, 1, true},  {&kPower, 0, false}, {&kPower, 1, true},
+                           {nullptr, 2, false}, {nullptr, -1, true}, {nullptr, 2, false},
+                           {nullptr, 1, true}};
 void SendPowerSignal(HWND hwnd, const PowerSignal &s) {
   struct {
     GUID setting;
     DWORD length, state;
   } change = {s.setting ? *s.setting : GUID{}, sizeof(DWORD), static_cast<DWORD>(s.value)};
-  if (s.setting == nullptr)
-    SendMessageA(hwnd, WM_SYSCOMMAND, SC_MONITORPOWER, s.value);
-  else
-    SendMessageA(hwnd, WM_POWERBROADCAST, 0x8013, reinterpret_cast<LPARAM>(&change));
+  SendMessageA(hwnd, s.setting ? WM_POWERBROADCAST : WM_SYSCOMMAND, s.setting ? 0x8013 : 0xF170,
+               s.setting ? reinterpret_cast<LPARAM>(&change) : s.value);
 }
-
-// Whether steps run, from the timer and from a tick already queued.
-bool Melts(HWND hwnd) {
+bool Melts(HWND hwnd) {  // from the timer, and from a tick already queued
   uint32_t seed = gEffectState.seed;
   PostMessageA(hwnd, WM_TIMER, 1, 0);
   wintest::Pump(80);
