@@ -57,7 +57,7 @@ struct EffectState {
   // The system's notifications of the display's power (Vista on), NULL where none was made.
   HANDLE powerNotifications[2];
 #endif
-  int32_t left, top, right, bottom;  // client rectangle at creation
+  int32_t left, top, right, bottom;  // client rectangle; follows the virtual screen
   uint16_t timerId;                  // 0: no timer
   uint32_t seed;                     // generator state; 0: not seeded yet
 };
