@@ -16,7 +16,6 @@ struct SaverRun {
   PROCESS_INFORMATION process = {};
   bool started = false;
 
-  // desktop: the desktop to start on; the caller's own when NULL.
   bool Start(const std::string &modulePath, const std::string &args, char *desktop = NULL) {
     std::string line = "\"" + modulePath + "\" " + args;
     STARTUPINFOA si = {};
