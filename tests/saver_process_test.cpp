@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/process_counts.h"
+#include "../bench/process_counts.h"
 #include "saver_run.h"
 
 namespace {
@@ -215,8 +215,7 @@ int MeltMarks(const Screenshot &s) {
   uint32_t plain = s.pixels[s.pixels.size() / 2 + (s.area.right - s.area.left) / 2];
   return static_cast<int>(s.pixels.size()) - std::count(s.pixels.begin(), s.pixels.end(), plain);
 }
-// Handles, GDI objects and private megabytes (PagefileUsage, the same charge, where Wine leaves
-// PrivateUsage at 0).
+// Handles, GDI objects, private MB (where Wine leaves PrivateUsage 0, PagefileUsage is the same)
 std::vector<double> UseOf(HANDLE process) {
   PROCESS_MEMORY_COUNTERS_EX m = {};
   GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&m), sizeof m);

@@ -344,8 +344,10 @@ TEST_F(SaverWindow, InputMethodMissingBrokenOrPresentIsLeftAsItWas) {
   FreeLibrary(imm);
 }
 
-// The display's power as the system tells it: a power-setting change, which carries its
-// setting by pointer (so it is sent within the process), or the command that powers monitors.
+// The display's power: a power-setting change (by pointer: sent within the process), or the
+// command that powers monitors. Off: no timer, no step; on or dimmed: the timer back and a frame
+// at once; the command still reaches the system. Input under the close threshold counts as "on"
+// too (before Vista nothing else does), but not a pointer that has not moved.
 const GUID kState = {0x6FE69556, 0x704A, 0x47A0, {0x8F, 0x24, 0xC2, 0x8D, 0x93, 0x6F, 0xDA, 0x47}};
 const GUID kPower = {0x02731015, 0x4510, 0x4526, {0x99, 0xE6, 0xE5, 0xA1, 0x7E, 0xBD, 0x1A, 0xEA}};
 struct PowerSignal {
@@ -371,9 +373,6 @@ bool Melts(HWND hwnd) {  // from the timer, and from a tick already queued
   return gEffectState.seed != seed;
 }
 
-// Off: no timer, no step; on or dimmed: the timer back and a frame at once. The command still
-// reaches the system unchanged. Input under the close threshold counts as "on" too (before
-// Vista nothing else does), but not a pointer that has not moved.
 TEST_F(SaverWindow, NothingRunsWhileTheDisplayIsOff) {
   for (int preview = 0; preview < 2; ++preview) {
     wintest::ResetSaverState();
