@@ -51,8 +51,13 @@ struct EffectState {
   uint32_t lastFrameTick;  // GetTickCount when the last frame was begun
   uint32_t frameCostMs;    // how long the last frame took to draw
   int32_t frameShown;      // a frame has been drawn since the window was made
+  // While the display is off the timer is gone and nothing is stepped or drawn.
+  int32_t displayOff;
+  POINT pointerAtDisplayOff;  // where the pointer was when the display went off
+  // The system's notifications of the display's power (Vista on), NULL where none was made.
+  HANDLE powerNotifications[2];
 #endif
-  int32_t left, top, right, bottom;  // client rectangle at creation
+  int32_t left, top, right, bottom;  // client rectangle; follows the virtual screen
   uint16_t timerId;                  // 0: no timer
   uint32_t seed;                     // generator state; 0: not seeded yet
 };
@@ -219,7 +224,28 @@ uint32_t TickCount();  // GetTickCount as a TickClock
 // Takes the screen under the window into the working image, or the desktop as the system
 // draws it where the screen cannot be seen; false when no image can be made.
 bool CaptureScreenImage(HWND hwnd, int32_t width, int32_t height);
+// The same for the screen's area at origin, wherever the window is; where screenSeen is false
+// the screen is not read at all and the plain desktop is drawn.
+bool CaptureScreenArea(POINT origin, int32_t width, int32_t height, bool screenSeen);
 void ReleaseScreenImage();
+
+// The step timer: every tick of it runs a step. The re-fit timer waits for a burst of display
+// changes to end; its ticks never step.
+const UINT_PTR kStepTimerId = 1;
+const UINT_PTR kRefitTimerId = 2;
+void StartTicking(HWND hwnd);
+void StopTicking(HWND hwnd);
+
+// The display's power (display_power.cpp).
+void WatchDisplayPower(HWND hwnd);
+void StopWatchingDisplayPower();
+void OnPowerBroadcast(HWND hwnd, WPARAM wParam, LPARAM lParam);
+void OnSystemCommand(HWND hwnd, WPARAM wParam, LPARAM lParam);
+void OnInputWhileDisplayOff(HWND hwnd, UINT msg);
+
+// The displays' layout (display_change.cpp).
+void OnDisplayChange(HWND hwnd);
+void OnRefitTimer(HWND hwnd);
 
 LRESULT CALLBACK EffectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 #endif

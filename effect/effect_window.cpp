@@ -28,7 +28,7 @@ static BOOL CopyScreenArea(HDC imageDc, POINT origin, int32_t width, int32_t hei
   return copied;
 }
 
-bool CaptureScreenImage(HWND hwnd, int32_t width, int32_t height) {
+bool CaptureScreenArea(POINT origin, int32_t width, int32_t height, bool screenSeen) {
   if (width <= 0 || height <= 0) return false;
   BITMAPINFO info;
   ZeroMemory(&info, sizeof info);
@@ -50,14 +50,11 @@ bool CaptureScreenImage(HWND hwnd, int32_t width, int32_t height) {
     return false;
   }
   HGDIOBJ previous = SelectObject(imageDc, bitmap);
-  // The window is not shown yet, so the screen still holds what lies beneath it: the
-  // desktop for the full-screen saver, the parent's picture for a preview.
-  POINT origin = {0, 0};
-  ClientToScreen(hwnd, &origin);
   // Where the user's screen cannot be seen (a secure saver's own desktop, a copy refused, a
   // copy of one flat colour), the saver works on the desktop as the system draws it.
   uint32_t *pixels = static_cast<uint32_t *>(bits);
-  bool copied = !RunsOnOtherDesktop() && CopyScreenArea(imageDc, origin, width, height);
+  bool copied =
+      screenSeen && !RunsOnOtherDesktop() && CopyScreenArea(imageDc, origin, width, height);
   GdiFlush();
   if (!copied || ShowsOneColour(pixels, origin, width, height))
     DrawPlainDesktop(imageDc, origin, width, height);
@@ -66,6 +63,14 @@ bool CaptureScreenImage(HWND hwnd, int32_t width, int32_t height) {
   gEffectState.imagePreviousBitmap = previous;
   gEffectState.imagePixels = pixels;
   return true;
+}
+
+bool CaptureScreenImage(HWND hwnd, int32_t width, int32_t height) {
+  // The window is not shown yet, so the screen still holds what lies beneath it: the
+  // desktop for the full-screen saver, the parent's picture for a preview.
+  POINT origin = {0, 0};
+  ClientToScreen(hwnd, &origin);
+  return CaptureScreenArea(origin, width, height, true);
 }
 
 void ReleaseScreenImage() {
@@ -126,6 +131,22 @@ static void RunEffectStep() {
   ShowFrameIfDue();
 }
 
+void StartTicking(HWND hwnd) {
+  gEffectState.timerId = static_cast<uint16_t>(SetTimer(hwnd, kStepTimerId, 0, NULL));
+}
+
+void StopTicking(HWND hwnd) {
+  if (gEffectState.timerId != 0) KillTimer(hwnd, gEffectState.timerId);
+  gEffectState.timerId = 0;
+}
+
+static void OnTimer(HWND hwnd, WPARAM timer) {
+  if (timer == kRefitTimerId)
+    OnRefitTimer(hwnd);
+  else if (!gEffectState.displayOff)
+    RunEffectStep();
+}
+
 static void PaintFromImage(HWND hwnd) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(hwnd, &paint);
@@ -136,6 +157,8 @@ static void PaintFromImage(HWND hwnd) {
   }
   EndPaint(hwnd, &paint);
 }
+
+const UINT kDpiChanged = 0x02E0;  // WM_DPICHANGED, Windows 8.1 on
 
 LRESULT CALLBACK EffectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
@@ -151,12 +174,14 @@ LRESULT CALLBACK EffectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       CaptureScreenImage(hwnd, client.right - client.left, client.bottom - client.top);
       gEffectState.frameShown = 0;
       gEffectState.frameCostMs = 0;
-      gEffectState.timerId = static_cast<uint16_t>(SetTimer(hwnd, 1, 0, NULL));
+      StartTicking(hwnd);
+      WatchDisplayPower(hwnd);
       break;
     }
     case WM_DESTROY:
-      if (gEffectState.timerId != 0) KillTimer(hwnd, gEffectState.timerId);
-      gEffectState.timerId = 0;
+      StopWatchingDisplayPower();
+      StopTicking(hwnd);
+      KillTimer(hwnd, kRefitTimerId);
       ReleaseScreenImage();
       break;
     case WM_ERASEBKGND:
@@ -170,8 +195,33 @@ LRESULT CALLBACK EffectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       if (wParam == 0) return 1;
       break;
     case WM_TIMER:
-      RunEffectStep();
+      OnTimer(hwnd, wParam);
       break;
+    case WM_POWERBROADCAST:
+      OnPowerBroadcast(hwnd, wParam, lParam);
+      break;
+    case WM_SYSCOMMAND:
+      OnSystemCommand(hwnd, wParam, lParam);
+      break;
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+      OnInputWhileDisplayOff(hwnd, msg);
+      break;
+    case WM_DISPLAYCHANGE:
+      OnDisplayChange(hwnd);
+      break;
+    case WM_SETTINGCHANGE:
+      // Windows 7 tells of an added monitor only by the work area it brings.
+      if (wParam == SPI_SETWORKAREA) OnDisplayChange(hwnd);
+      break;
+    case kDpiChanged:
+      // The rectangle suggested for the new scaling is not taken: the virtual screen is.
+      OnDisplayChange(hwnd);
+      return 0;
   }
   return BaseSaverWindowProc(hwnd, msg, wParam, lParam);
 }

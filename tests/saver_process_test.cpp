@@ -2,10 +2,13 @@
 // saver_process_test PATH-TO-Vandrel.scr [gtest flags].
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <psapi.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "../bench/process_counts.h"
 #include "saver_run.h"
 
 namespace {
@@ -175,6 +178,15 @@ TEST_F(SaverProcess, FullScreenMeltsThePictureAndAPointerMoveEndsIt) {
   EXPECT_GT(changed, 500) << "the picture does not change";
   EXPECT_EQ(WindowFromPoint(centre), hwnd);
 
+  // With the display off not a pixel changes; once it is on the melt goes on.
+  PostMessageA(hwnd, WM_SYSCOMMAND, SC_MONITORPOWER, 2);
+  wintest::Pump(300);
+  Screenshot dark = TakeScreenshot();
+  wintest::Pump(2000);
+  EXPECT_EQ(Differences(dark, TakeScreenshot()), 0) << "it works on while the display is off";
+  PostMessageA(hwnd, WM_SYSCOMMAND, SC_MONITORPOWER, -1);
+  wintest::Pump(1500);
+  EXPECT_GT(Differences(dark, TakeScreenshot()), 500) << "it does not melt on";
   // A move of a few pixels ends it.
   INPUT move = {};
   move.type = INPUT_MOUSE;
@@ -184,6 +196,85 @@ TEST_F(SaverProcess, FullScreenMeltsThePictureAndAPointerMoveEndsIt) {
   SendInput(1, &move, sizeof move);
   EXPECT_EQ(saver.WaitExit(kExitMs), 0u);
   EXPECT_FALSE(IsWindow(hwnd) && IsWindowVisible(hwnd));
+}
+
+// Displays that change under the running saver: a Wine virtual desktop of its own, whose size
+// a program on it changes as a new monitor, a dock or a new resolution would. Its name is not
+// the user's desktop's, so the saver takes it for a secure one and melts the plain desktop.
+char gDisplaysDesktop[] = "VandrelDisplays";
+LONG SetDisplaySize(SIZE size) {
+  DEVMODEA mode = {};
+  mode.dmSize = sizeof mode;
+  mode.dmPelsWidth = size.cx;
+  mode.dmPelsHeight = size.cy;
+  mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
+  return ChangeDisplaySettingsExA(NULL, &mode, NULL, 0, NULL);
+}
+// Pixels of a plain area that are not its colour (the one in its middle): the melt's marks.
+int MeltMarks(const Screenshot &s) {
+  uint32_t plain = s.pixels[s.pixels.size() / 2 + (s.area.right - s.area.left) / 2];
+  return static_cast<int>(s.pixels.size()) - std::count(s.pixels.begin(), s.pixels.end(), plain);
+}
+// Handles, GDI objects, private MB (where Wine leaves PrivateUsage 0, PagefileUsage is the same)
+std::vector<double> UseOf(HANDLE process) {
+  PROCESS_MEMORY_COUNTERS_EX m = {};
+  GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&m), sizeof m);
+  return {static_cast<double>(soak::CountHandles(process)),
+          static_cast<double>(soak::CountGdiObjects(process)),
+          (m.PrivateUsage ? m.PrivateUsage : m.PagefileUsage) / 1048576.0};
+}
+
+TEST_F(SaverProcess, FollowsTheDisplaysAsTheyChange) {
+  if (!GetEnvironmentVariableA(gDisplaysDesktop, NULL, 0)) {  // this test again, on that desktop
+    SetEnvironmentVariableA(gDisplaysDesktop, "1");
+    wintest::SaverRun desktop, onDesktop;
+    ASSERT_TRUE(desktop.Start("explorer.exe", "/desktop=VandrelDisplays,1024x768"));
+    wintest::PumpUntil([] { return OpenDesktopA(gDisplaysDesktop, 0, 0, GENERIC_READ); }, 20000);
+    wintest::Pump(500);
+    char self[MAX_PATH];
+    GetModuleFileNameA(NULL, self, sizeof self);
+    std::string args = "\"" + gModulePath + "\" --gtest_filter=*FollowsTheDisplays*";
+    ASSERT_TRUE(onDesktop.Start(self, args, gDisplaysDesktop));
+    EXPECT_EQ(onDesktop.WaitExit(kStartMs), 0u);
+    return;
+  }
+  Saver saver;
+  ASSERT_TRUE(saver.Start("/s"));
+  HWND hwnd = WaitForSaverWindow(kStartMs);
+  ASSERT_NE(hwnd, nullptr);
+  auto covers = [&](SIZE size) {
+    RECT r, screen = {0, 0, size.cx, size.cy};
+    return GetWindowRect(hwnd, &r) && EqualRect(&r, &screen) &&
+           WindowFromPoint(POINT{size.cx - 5, size.cy - 5}) == hwnd;
+  };
+  wintest::Pump(1000);
+  // Grown, shrunk and back: the window covers the screen on top, what stays keeps the marks of
+  // its melt, and an added part shows the desktop and melts.
+  for (SIZE size : {SIZE{1280, 1024}, SIZE{800, 600}, SIZE{1024, 768}}) {
+    RECT kept = {0, 0, std::min<LONG>(ScreenW(), size.cx), std::min<LONG>(ScreenH(), size.cy)};
+    int marks = MeltMarks(wintest::ReadScreen(kept));
+    ASSERT_EQ(SetDisplaySize(size), DISP_CHANGE_SUCCESSFUL);
+    wintest::Pump(1000);
+    EXPECT_TRUE(covers(size)) << size.cx;
+    EXPECT_GT(MeltMarks(wintest::ReadScreen(kept)), marks / 2) << "the melt was lost";
+    if (size.cx <= kept.right) continue;
+    RECT added = {kept.right, 0, size.cx, size.cy};
+    Screenshot a = wintest::ReadScreen(added);
+    wintest::Pump(1500);
+    EXPECT_GT(Differences(a, wintest::ReadScreen(added)), 100) << "the added part does not melt";
+    EXPECT_NE(a.At(size.cx - 100, 150), 0u) << "a black strip";
+  }
+  // Many changes leave nothing behind, and the first input still ends the saver.
+  std::vector<double> before = UseOf(saver.process.hProcess);
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(SetDisplaySize(i % 2 ? SIZE{1024, 768} : SIZE{1280, 1024}), DISP_CHANGE_SUCCESSFUL);
+    wintest::Pump(700);
+  }
+  std::vector<double> after = UseOf(saver.process.hProcess), slack = {2, 0, 2};  // image: 3-5 MB
+  for (int i = 0; i < 3; ++i) EXPECT_LE(after[i], before[i] + slack[i]) << i << ": " << before[i];
+  EXPECT_TRUE(covers(SIZE{1024, 768}));
+  PostMessageA(hwnd, WM_KEYDOWN, VK_SPACE, 0);
+  EXPECT_EQ(saver.WaitExit(kExitMs), 0u);
 }
 
 TEST_F(SaverProcess, SecondFullScreenStartLeavesTheFirstRunning) {

@@ -16,10 +16,11 @@ struct SaverRun {
   PROCESS_INFORMATION process = {};
   bool started = false;
 
-  bool Start(const std::string &modulePath, const std::string &args) {
+  bool Start(const std::string &modulePath, const std::string &args, char *desktop = NULL) {
     std::string line = "\"" + modulePath + "\" " + args;
     STARTUPINFOA si = {};
     si.cb = sizeof si;
+    si.lpDesktop = desktop;
     started = CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &process);
     return started;
   }

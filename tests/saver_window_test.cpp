@@ -344,6 +344,61 @@ TEST_F(SaverWindow, InputMethodMissingBrokenOrPresentIsLeftAsItWas) {
   FreeLibrary(imm);
 }
 
+// The display's power: a power-setting change (by pointer: sent within the process), or the
+// command that powers monitors. Off: no timer, no step; on or dimmed: the timer back and a frame
+// at once; the command still reaches the system. Input under the close threshold counts as "on"
+// too (before Vista nothing else does), but not a pointer that has not moved.
+const GUID kState = {0x6FE69556, 0x704A, 0x47A0, {0x8F, 0x24, 0xC2, 0x8D, 0x93, 0x6F, 0xDA, 0x47}};
+const GUID kPower = {0x02731015, 0x4510, 0x4526, {0x99, 0xE6, 0xE5, 0xA1, 0x7E, 0xBD, 0x1A, 0xEA}};
+struct PowerSignal {
+  const GUID *setting;  // nullptr: SC_MONITORPOWER with `value` as its lParam
+  LPARAM value;
+  bool lit;
+} const kPowerSignals[] = {{&kState, 0, false}, {&kState, 2, true},  {&kState, 0, false},
+                           {&kState, 1, true},  {&kPower, 0, false}, {&kPower, 1, true},
+                           {nullptr, 2, false}, {nullptr, -1, true}, {nullptr, 2, false},
+                           {nullptr, 1, true}};
+void SendPowerSignal(HWND hwnd, const PowerSignal &s) {
+  struct {
+    GUID setting;
+    DWORD length, state;
+  } change = {s.setting ? *s.setting : GUID{}, sizeof(DWORD), static_cast<DWORD>(s.value)};
+  SendMessageA(hwnd, s.setting ? WM_POWERBROADCAST : WM_SYSCOMMAND, s.setting ? 0x8013 : 0xF170,
+               s.setting ? reinterpret_cast<LPARAM>(&change) : s.value);
+}
+bool Melts(HWND hwnd) {  // from the timer, and from a tick already queued
+  uint32_t seed = gEffectState.seed;
+  PostMessageA(hwnd, WM_TIMER, 1, 0);
+  wintest::Pump(80);
+  return gEffectState.seed != seed;
+}
+
+TEST_F(SaverWindow, NothingRunsWhileTheDisplayIsOff) {
+  for (int preview = 0; preview < 2; ++preview) {
+    wintest::ResetSaverState();
+    gDefaultCalls.clear();
+    SetCursorPos(500, 400);
+    HWND hwnd = preview ? MakePreview(MakeParent()) : MakeSaver();
+    EXPECT_NE(gEffectState.powerNotifications[1], nullptr) << "not registered";
+    EXPECT_TRUE(Melts(hwnd));
+    for (const PowerSignal &s : kPowerSignals) {
+      SendPowerSignal(hwnd, s);
+      EXPECT_EQ(gEffectState.timerId != 0, s.lit) << preview;
+      EXPECT_TRUE(!s.lit || gEffectState.frameShown == 0) << "no frame at once";
+      EXPECT_EQ(Melts(hwnd), s.lit) << preview << " " << s.value;
+    }
+    EXPECT_EQ(DefaultCallsOf(WM_SYSCOMMAND, SC_MONITORPOWER), 4);
+    SendPowerSignal(hwnd, kPowerSignals[0]);
+    MovePointer(hwnd, 500, 400);
+    EXPECT_FALSE(Melts(hwnd));
+    MovePointer(hwnd, 502, 401);
+    EXPECT_TRUE(Melts(hwnd));
+    EXPECT_TRUE(IsWindow(hwnd));
+    DestroyWindow(hwnd);
+    EXPECT_EQ(gEffectState.powerNotifications[1], nullptr) << "not unregistered";
+  }
+}
+
 TEST_F(SaverWindow, TitleCannotBeChanged) {
   HWND hwnd = MakeSaver();
   EXPECT_FALSE(SetWindowTextA(hwnd, "something else"));
