@@ -34,7 +34,7 @@ while [ $# -gt 0 ]; do
     --intervals) intervals=$2; shift ;;
     --steps) steps=$2; shift ;;
     --sizes) sizes=$2; shift ;;
-    -h|--help) sed -n '2,27p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,25p' "$0"; exit 0 ;;
     *) echo "frame-bench: unknown option $1 (try --help)" >&2; exit 2 ;;
   esac
   shift
