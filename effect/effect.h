@@ -32,10 +32,12 @@ const uint32_t kFrameIntervalMs = 100;
 // that presenting takes the same small share of a processor whatever the size: a frame is
 // followed by at least kFrameSpacingPerCost times its smoothed cost, the time the saver itself
 // sees it take (the blit and the flush). Under Wine that is about a third of the frame's whole
-// cost, the X server's copy and the wineserver being outside the saver: at 1920x1080 it read
-// 0.45-0.6 ms with a quiet neighbourhood and up to 1 ms smoothed on a busy one, 3840x2160
-// four times that (bench/frame-bench.sh). 120 keeps 1920x1080 at kFrameIntervalMs, and spaces
-// 3840x2160 200-300 ms apart, where the frames cost about what they cost at 1920x1080.
+// cost, the X server's copy and the wineserver being outside the saver. Timed in the running
+// saver on a shared 2-core machine, a frame at 1920x1080 took 0.45-0.6 ms (smoothed, up to
+// 1 ms while other work ran), at 3840x2160 four times that: 120 keeps 1920x1080 frames
+// kFrameIntervalMs apart (seen 100-114 ms, the timer's steps) and puts those at 3840x2160
+// about 240 ms apart, where the saver as a whole costs 1.0-1.2 times what it costs at
+// 1920x1080 (bench/frame-bench.sh) against 1.6 times with frames 100 ms apart.
 const uint32_t kFrameSpacingPerCost = 120;
 // A frame counts as taking at most this long: one drawn across a suspension of the machine, or
 // preempted by other work, holds the next one back by at most 750 ms more (kLongestFrameCostUs
