@@ -1,34 +1,40 @@
 #!/usr/bin/env bash
-# What presenting the working image costs, side by side in one run, and what drawing the step's
-# coordinates ahead saves on a cold cache:
+# What presenting the working image costs, side by side in one run, on displays of several
+# sizes and with the display off, and what drawing the step's coordinates ahead saves on a
+# cold cache:
 #
-#   bash bench/frame-bench.sh [--seconds N] [--intervals "MS ..."] [--steps N]
+#   bash bench/frame-bench.sh [--seconds N] [--sizes "WxH ..."] [--intervals "MS ..."]
+#                             [--steps N]
 #
-# Table 1: the processor share of a full-screen saver under Wine on a virtual 1920x1080
-# display, counting the saver's process, the wineserver and the X server (utime + stime from
-# /proc), for the empty saver (the same window and 0 ms timer, nothing drawn), for every
-# method presented pixel by pixel as the saver did before frames, and presented in frames by
-# Vandrel.scr itself; then Faster's steps alone, never shown, for what the steps cost by
-# themselves. --seconds N measures each for N seconds (default 20), after 3 s to
-# settle; --intervals adds Faster in frames of each given interval (the benchmark's copy of
-# the presenting), to choose the interval by.
-# Table 2: one step on a hot and on a cold cache, in-order and drawn ahead (--steps N steps
+# Table 1: the processor share of a full-screen saver under Wine on a virtual display of each
+# size (--sizes, default 1024x768 1920x1080 3840x2160, one X server after the other in the same
+# Wine prefix), counting the saver's process, the wineserver and the X server (utime + stime
+# from /proc): the empty saver (the same window and 0 ms timer, nothing drawn), and every
+# method presented in frames by Vandrel.scr itself, first with the display on, then in the same
+# process with the display off (told as the system tells it, WM_SYSCOMMAND SC_MONITORPOWER).
+# At 1920x1080 also every method presented pixel by pixel as the saver did before frames, and
+# Faster's steps alone, never shown, for what the steps cost by themselves. --seconds N
+# measures each for N seconds (default 20), after 3 s to settle; --intervals adds, at
+# 1920x1080, Faster in frames of each given interval (the benchmark's copy of the presenting).
+# Table 2: each size's figures side by side, against the empty saver and against 1920x1080.
+# Table 3: one step on a hot and on a cold cache, in-order and drawn ahead (--steps N steps
 # each, default 200).
 #
 # Uses the real 32-bit module and a 32-bit build of the benchmark where this machine runs
 # 32-bit programs natively, the 64-bit builds where they would run under emulation, and says
-# which. Runs in a Wine prefix and display of its own under build/frame-bench.
+# which. Runs in a Wine prefix and displays of its own under build/frame-bench.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-seconds=20 intervals="" steps=200
+seconds=20 intervals="" steps=200 sizes="1024x768 1920x1080 3840x2160"
 while [ $# -gt 0 ]; do
   case "$1" in
     --seconds) seconds=$2; shift ;;
     --intervals) intervals=$2; shift ;;
     --steps) steps=$2; shift ;;
-    -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
+    --sizes) sizes=$2; shift ;;
+    -h|--help) sed -n '2,25p' "$0"; exit 0 ;;
     *) echo "frame-bench: unknown option $1 (try --help)" >&2; exit 2 ;;
   esac
   shift
@@ -49,7 +55,6 @@ cmake --build "build/$preset" --target Vandrel frame_bench >/dev/null
 module="$root/build/$preset/Vandrel.scr"
 bench="$root/build/$preset/bench/frame_bench.exe"
 
-unset DISPLAY
 state=build/frame-bench
 mkdir -p "$state"
 # shellcheck source=../scripts/wine-env.sh
@@ -57,23 +62,32 @@ source scripts/wine-env.sh
 finish() { wine_env_stop "$state"; }
 trap finish EXIT
 [ -f "$state/wine/prefix/system.reg" ] || say "creating a Wine prefix in $state/wine (once; a few minutes)"
-wine_env_prepare "$state"
 loader=$(wine_env_loader)
-wineserver -p >/dev/null 2>&1 </dev/null
-"$loader" wineboot.exe >/dev/null 2>&1 </dev/null
 
-# The wineserver of this prefix works in a folder named after the prefix's device and inode.
-server_dir=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
-wineserver_pid=""
-for _ in $(seq 50); do
-  for p in $(pgrep -x wineserver64; pgrep -x wineserver); do
-    case "$(readlink "/proc/$p/cwd" 2>/dev/null)" in */"$server_dir") wineserver_pid=$p ;; esac
+# use_display WxH: a new X server of that size, and the prefix's wineserver and desktop on it.
+# Sets the pids counted with the saver, and the point the pointer rests on.
+wineserver_pid="" xserver_pid="" centre=""
+use_display() {
+  wine_env_stop "$state"
+  unset DISPLAY
+  VANDREL_SCREEN_SIZE=$1 wine_env_prepare "$state"
+  wineserver -p >/dev/null 2>&1 </dev/null
+  "$loader" wineboot.exe >/dev/null 2>&1 </dev/null
+  # The wineserver of this prefix works in a folder named after the prefix's device and inode.
+  local server_dir p
+  server_dir=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
+  wineserver_pid=""
+  for _ in $(seq 50); do
+    for p in $(pgrep -x wineserver64; pgrep -x wineserver); do
+      case "$(readlink "/proc/$p/cwd" 2>/dev/null)" in */"$server_dir") wineserver_pid=$p ;; esac
+    done
+    [ -n "$wineserver_pid" ] && break
+    sleep 0.1
   done
-  [ -n "$wineserver_pid" ] && break
-  sleep 0.1
-done
-xserver_pid=$(cat "$state/wine/xvfb.pid")
-[ -n "$wineserver_pid" ] || { say "no wineserver found for $WINEPREFIX"; exit 1; }
+  xserver_pid=$(cat "$state/wine/xvfb.pid")
+  [ -n "$wineserver_pid" ] || { say "no wineserver found for $WINEPREFIX"; exit 1; }
+  centre="$((${1%x*} / 2)) $((${1#*x} / 2))"
+}
 
 hz=$(getconf CLK_TCK)
 # Processor time of a process so far, in clock ticks (utime + stime).
@@ -98,13 +112,31 @@ set_method() {
     >/dev/null 2>&1
 }
 
-# measure LABEL METHOD PROGRAM ARGS...: one saver from start to a pointer move.
+# Processor ticks so far of the saver, the wineserver and the X server, and the time.
+snapshot() {
+  echo "$(now) $(cpu_ticks "$1") $(cpu_ticks "$wineserver_pid") $(cpu_ticks "$xserver_pid")"
+}
+
+# record LABEL SNAPSHOT SNAPSHOT: the shares between the two, in the table and on the way.
 declare -A total_of
+record() {
+  local row
+  row=$(echo "$2 $3" | awk -v hz="$hz" '{ f = 100 / hz / ($5 - $1);
+    printf "%.2f %.2f %.2f %.2f", ($6 - $2) * f, ($7 - $3) * f, ($8 - $4) * f,
+      ($6 - $2 + $7 - $3 + $8 - $4) * f }')
+  total_of[$1]=${row##* }
+  echo "$1|$row" >>"$state/table1"
+  say "$1: $row"
+}
+
+# measure LABEL METHOD OFF PROGRAM ARGS...: one saver from start to a pointer move; with OFF
+# 1, measured again in the same process once it has been told that the display went off.
 measure() {
-  local label=$1 method=$2 program=$3
-  shift 3
+  local label=$1 method=$2 off=$3 program=$4
+  shift 4
   set_method "$method"
-  xdotool mousemove 960 540
+  # shellcheck disable=SC2086
+  xdotool mousemove $centre
   sleep 0.5
   "$loader" "$program" "$@" >/dev/null 2>&1 </dev/null &
   local launcher=$! pid=""
@@ -118,10 +150,19 @@ measure() {
     return 1
   fi
   sleep 3
-  local t0 s0 w0 x0 t1 s1 w1 x1
-  t0=$(now) s0=$(cpu_ticks "$pid") w0=$(cpu_ticks "$wineserver_pid") x0=$(cpu_ticks "$xserver_pid")
+  local start
+  start=$(snapshot "$pid")
   sleep "$seconds"
-  t1=$(now) s1=$(cpu_ticks "$pid") w1=$(cpu_ticks "$wineserver_pid") x1=$(cpu_ticks "$xserver_pid")
+  record "$label" "$start" "$(snapshot "$pid")"
+  if [ "$off" = 1 ]; then
+    "$loader" "$bench" display off >/dev/null 2>&1 </dev/null || say "$label: no saver window to tell"
+    sleep 1
+    start=$(snapshot "$pid")
+    sleep "$seconds"
+    record "$label, display off" "$start" "$(snapshot "$pid")"
+    "$loader" "$bench" display on >/dev/null 2>&1 </dev/null || true
+    sleep 0.5
+  fi
   xdotool mousemove_relative 30 20
   for _ in $(seq 150); do
     kill -0 "$launcher" 2>/dev/null || break
@@ -132,40 +173,54 @@ measure() {
     kill "$pid" 2>/dev/null || true
   fi
   wait "$launcher" 2>/dev/null || true
-  local row
-  row=$(awk -v s=$((s1 - s0)) -v w=$((w1 - w0)) -v x=$((x1 - x0)) -v hz="$hz" \
-    -v t="$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')" \
-    'BEGIN { f = 100 / hz / t; printf "%.2f %.2f %.2f %.2f", s * f, w * f, x * f, (s + w + x) * f }')
-  total_of[$label]=${row##* }
-  echo "$label|$row" >>"$state/table1"
-  say "$label: $row"
 }
 
 : >"$state/table1"
-say "each saver for $seconds s after 3 s to settle; $kind"
-measure "empty saver" 2 "$bench" run empty
+say "each saver for $seconds s after 3 s to settle, at $sizes; $kind"
 names=("" Gradual Faster Melting)
-for method in 1 2 3; do
-  measure "${names[$method]}, pixel by pixel" "$method" "$bench" run pixels
-  measure "${names[$method]}, frames" "$method" "$module" /s
+for size in $sizes; do
+  use_display "$size"
+  measure "$size empty saver" 2 0 "$bench" run empty
+  for method in 1 2 3; do
+    measure "$size ${names[$method]}, frames" "$method" 1 "$module" /s
+  done
+  [ "$size" = 1920x1080 ] || continue
+  for method in 1 2 3; do
+    measure "$size ${names[$method]}, pixel by pixel" "$method" 0 "$bench" run pixels
+  done
+  measure "$size Faster, steps alone" 2 0 "$bench" run steps
+  for ms in $intervals; do
+    measure "$size Faster, frames of $ms ms" 2 0 "$bench" run frames "$ms"
+  done
 done
-measure "Faster, steps alone" 2 "$bench" run steps
-for ms in $intervals; do
-  measure "Faster, frames of $ms ms" 2 "$bench" run frames "$ms"
-done
-measure "empty saver, again" 2 "$bench" run empty
 
-empty=$(awk -v a="${total_of[empty saver]}" -v b="${total_of[empty saver, again]}" \
-  'BEGIN { print (a + b) / 2 }')
 echo
-echo "Processor share of a full-screen saver at 1920x1080, % of one processor, $seconds s each"
+echo "Processor share of a full-screen saver, % of one processor, $seconds s each"
 echo "($kind)"
-printf '%-28s %7s %11s %9s %7s %9s\n' "" saver wineserver "X server" total "x empty"
+printf '%-40s %7s %11s %9s %7s %9s\n' "" saver wineserver "X server" total "x empty"
 while IFS='|' read -r label figures; do
   # shellcheck disable=SC2086
   set -- $figures
-  printf '%-28s %7s %11s %9s %7s %8.1fx\n' "$label" "$1" "$2" "$3" "$4" \
-    "$(awk -v a="$4" -v e="$empty" 'BEGIN { print (e > 0 ? a / e : 0) }')"
+  printf '%-40s %7s %11s %9s %7s %8.1fx\n' "$label" "$1" "$2" "$3" "$4" \
+    "$(awk -v a="$4" -v e="${total_of[${label%% *} empty saver]:-0}" \
+      'BEGIN { print (e > 0 ? a / e : 0) }')"
 done <"$state/table1"
+
+echo
+echo "By display size: total % of one processor, display on and off, against the empty saver"
+echo "and against the same method at 1920x1080 (targets: off at most 0.1; 3840x2160 at most"
+echo "1.3 times 1920x1080)"
+printf '%-10s %-8s %6s %6s %6s %9s %11s\n' size method empty on off "on/empty" "on/1080p"
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b == "" || b == 0) print "-"; else printf "%.2fx", a / b }'; }
+for size in $sizes; do
+  for method in 1 2 3; do
+    on=${total_of[$size ${names[$method]}, frames]:-}
+    printf '%-10s %-8s %6s %6s %6s %9s %11s\n' "$size" "${names[$method]}" \
+      "${total_of[$size empty saver]:--}" "${on:--}" \
+      "${total_of[$size ${names[$method]}, frames, display off]:--}" \
+      "$(ratio "$on" "${total_of[$size empty saver]:-}")" \
+      "$(ratio "$on" "${total_of[1920x1080 ${names[$method]}, frames]:-}")"
+  done
+done
 echo
 "$loader" "$bench" step "$steps" | sed 's/\r$//'

@@ -9,6 +9,9 @@
 //                                  cost by themselves
 //   frame_bench step [STEPS]       one step on a hot cache against a cold one, each method,
 //                                  in-order and drawn-ahead, microseconds
+//   frame_bench display off|on     tells the running saver that the display went off or came
+//                                  back on, as the system does (WM_SYSCOMMAND, SC_MONITORPOWER
+//                                  2 or -1); fails when no saver runs
 // A run goes until input ends it, like the saver; the settings are the saver's own.
 #include <windows.h>
 
@@ -175,6 +178,12 @@ int StepBench(int steps) {
   return 0;
 }
 
+int TellDisplayPower(const char *state) {
+  HWND saver = FindWindowA("WindowsScreenSaverClass", NULL);
+  LPARAM power = std::strcmp(state, "off") == 0 ? 2 : -1;
+  return saver != NULL && PostMessageA(saver, WM_SYSCOMMAND, SC_MONITORPOWER, power) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -185,10 +194,12 @@ int main(int argc, char **argv) {
     if (std::strcmp(argv[2], "frames") == 0 && argc >= 4)
       return RunSaver(Presenting::Frames, static_cast<uint32_t>(std::atoi(argv[3])));
   }
+  if (argc >= 3 && std::strcmp(argv[1], "display") == 0) return TellDisplayPower(argv[2]);
   if (argc >= 2 && std::strcmp(argv[1], "step") == 0)
     return StepBench(argc >= 3 ? std::max(1, std::atoi(argv[2])) : 200);
   std::fprintf(stderr,
                "usage: frame_bench run empty|pixels|steps|frames MS\n"
-               "       frame_bench step [STEPS]\n");
+               "       frame_bench step [STEPS]\n"
+               "       frame_bench display off|on\n");
   return 2;
 }

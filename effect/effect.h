@@ -27,13 +27,39 @@ static_assert(kSamplesPerStep % kSamplesDrawnAhead == 0, "a step is whole batche
 // 50 ms apart twice, 30 ms apart over three times as much (bench/frame-bench.sh). The picture
 // changes by scattered pixels, so ten frames a second show it melt smoothly enough.
 const uint32_t kFrameIntervalMs = 100;
-// Where a frame takes long to draw (a display of 1995: the image turned into the display's
-// colours and moved over a bus of a few tens of megabytes a second), frames come further
-// apart, so that drawing them takes at most a fifth of the time; the steps go on at the
-// timer's pace. A frame counts as taking at most kLongestFrameCostMs, so that one drawn across
-// a suspension of the machine does not hold the next one back for long.
-const uint32_t kFrameCostShare = 5;
-const uint32_t kLongestFrameCostMs = 2000;
+// Frames come further apart where they are dear to draw (a larger screen, several of them, a
+// display of 1995 that turns the image into its own colours and moves it over a slow bus), so
+// that presenting takes the same small share of a processor whatever the size: a frame is
+// followed by at least kFrameSpacingPerCost times its smoothed cost, the time the saver itself
+// sees it take (the blit and the flush). Under Wine that is about a third of the frame's whole
+// cost, the X server's copy and the wineserver being outside the saver. Timed in the running
+// saver on a shared 2-core machine, a frame at 1920x1080 took 0.45-0.6 ms (smoothed, up to
+// 1 ms while other work ran), at 3840x2160 four times that: 120 keeps 1920x1080 frames
+// kFrameIntervalMs apart (seen 100-114 ms, the timer's steps) and puts those at 3840x2160
+// about 240 ms apart, where the saver as a whole costs 1.0-1.2 times what it costs at
+// 1920x1080 (bench/frame-bench.sh) against 1.6 times with frames 100 ms apart.
+const uint32_t kFrameSpacingPerCost = 120;
+// However dear its frames, a display shows the melt at least once a second: a display of 1995
+// whose frame takes 40 ms would otherwise stand still for 5 s at a time, which looks like a
+// saver that hung. Presenting then takes up to a twenty-fifth of the time there, not less.
+const uint32_t kLongestFrameIntervalMs = 1000;
+// A frame counts as taking at most this long: one drawn across a suspension of the machine, or
+// preempted by other work, holds the next one back by at most 750 ms more (kLongestFrameCostUs
+// / 16 of the average, times kFrameSpacingPerCost).
+const uint32_t kLongestFrameCostUs = 100000;
+
+// The average frame cost after a frame that took readingUs: a cheaper frame takes it halfway
+// down, a dearer one a sixteenth of the way up. Other work slows a frame down far more often
+// than anything speeds it up, so the average stays near what the frame itself costs.
+uint32_t SmoothedFrameCostUs(uint32_t averageUs, uint32_t readingUs);
+// The time from one frame to the next for a smoothed frame cost: kFrameIntervalMs at least,
+// kLongestFrameIntervalMs at most.
+uint32_t FrameIntervalMs(uint32_t averageUs);
+// Microseconds from start to end of a counter of frequency counts a second (1000 at least),
+// without a 64-bit division: 0 where the counter went back, kLongestFrameCostUs at most.
+uint32_t CounterSpanUs(uint64_t start, uint64_t end, uint64_t frequency);
+// The same from two tick counts, across the counter's wrap.
+uint32_t TickSpanUs(uint32_t startTick, uint32_t endTick);
 
 // The effect's one process-wide record. The window procedure owns the device context, the
 // bounds and the timer; the sampler owns the seed.
@@ -49,7 +75,7 @@ struct EffectState {
   uint32_t *imagePixels;        // imageBitmap's rows, top-down, 0x00RRGGBB
   // The image reaches the window in whole frames, at most one every kFrameIntervalMs.
   uint32_t lastFrameTick;  // GetTickCount when the last frame was begun
-  uint32_t frameCostMs;    // how long the last frame took to draw
+  uint32_t frameCostUs;    // what a frame takes to draw, smoothed (SmoothedFrameCostUs)
   int32_t frameShown;      // a frame has been drawn since the window was made
   // While the display is off the timer is gone and nothing is stepped or drawn.
   int32_t displayOff;
@@ -246,6 +272,10 @@ void OnInputWhileDisplayOff(HWND hwnd, UINT msg);
 // The displays' layout (display_change.cpp).
 void OnDisplayChange(HWND hwnd);
 void OnRefitTimer(HWND hwnd);
+
+// After a step of the working image: the whole image to the window, once the last frame is
+// FrameIntervalMs behind.
+void ShowFrameIfDue();
 
 LRESULT CALLBACK EffectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 #endif

@@ -99,29 +99,6 @@ static void SmearWindowPixels() {
   SmearStep(surface, e.left, e.top, e.right, e.bottom, TickCount);
 }
 
-// The time from one frame to the next: kFrameIntervalMs, or longer where frames are slow to
-// draw.
-static uint32_t FrameIntervalMs() {
-  uint32_t cost = gEffectState.frameCostMs;
-  if (cost > kLongestFrameCostMs) cost = kLongestFrameCostMs;
-  uint32_t spaced = cost * kFrameCostShare;
-  return spaced > kFrameIntervalMs ? spaced : kFrameIntervalMs;
-}
-
-// Called after each step of the working image. The first frame is due at once, so the first
-// tick already shows on the screen.
-static void ShowFrameIfDue() {
-  EffectState &e = gEffectState;
-  uint32_t now = GetTickCount();
-  if (e.frameShown && ElapsedMs(e.lastFrameTick, now) < FrameIntervalMs()) return;
-  BitBlt(e.dc, 0, 0, e.right - e.left, e.bottom - e.top, e.imageDc, 0, 0, SRCCOPY);
-  // A batching system would otherwise count only the queueing of the blit.
-  GdiFlush();
-  e.frameCostMs = ElapsedMs(now, GetTickCount());
-  e.lastFrameTick = now;
-  e.frameShown = 1;
-}
-
 static void RunEffectStep() {
   if (gEffectState.imagePixels == NULL) {
     SmearWindowPixels();
@@ -173,7 +150,7 @@ LRESULT CALLBACK EffectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       gEffectState.bottom = client.bottom;
       CaptureScreenImage(hwnd, client.right - client.left, client.bottom - client.top);
       gEffectState.frameShown = 0;
-      gEffectState.frameCostMs = 0;
+      gEffectState.frameCostUs = 0;
       StartTicking(hwnd);
       WatchDisplayPower(hwnd);
       break;

@@ -153,9 +153,10 @@ TEST(ModuleImage, IsAReleaseImageWithoutSymbolsOrDebugData) {
     EXPECT_NE(s.name.rfind(".debug", 0), 0u) << s.name;
     EXPECT_NE(s.name.rfind("/", 0), 0u) << s.name << ": a long name needs the symbol strings";
   }
-  // The code, the icons, the dialog and the manifest fit in 28 KB. (Finding, decoding and
-  // placing the wallpaper for a saver that cannot see the screen is about 5 KB of it.)
-  EXPECT_LE(image.Size(), 28672u);
+  // The code, the icons, the dialog and the manifest fit in 30 KB. (Finding, decoding and
+  // placing the wallpaper for a saver that cannot see the screen is about 5 KB of it; following
+  // the displays' power and layout, and pacing frames by their cost, about 2.5 KB.)
+  EXPECT_LE(image.Size(), 30720u);
 }
 
 // A build of the same sources gives the same file: no link time in the header, and the checksum

@@ -473,4 +473,45 @@ TEST(SmearStep, MatchesTheInOrderStepBitForBit) {
   }
 }
 
+// What a frame is taken to cost after one more reading, and the interval that follows; and
+// the span of a frame by the performance counter.
+struct FrameCostCase {
+  uint32_t averageUs, readingUs, smoothedUs, intervalMs;
+};
+const FrameCostCase kFrameCosts[] = {
+    {0, 2000, 125, 100},            // the first reading counts a sixteenth
+    {500, 600, 506, 100},           // 1920x1080, a little slower once
+    {2100, 2100, 2100, 252},        // 3840x2160: further apart
+    {2100, 500, 1300, 156},         // a cheaper frame: halfway down
+    {500, 16000, 1468, 176},        // one step of the tick count
+    {500, 0xFFFFFFFFu, 6718, 806},  // across a suspension: 100 ms
+    {40000, 40000, 40000, 1000},    // a display of 1995: still once a second
+};
+struct CounterCase {
+  uint64_t start, end, frequency;
+  uint32_t us;
+};
+const CounterCase kCounterSpans[] = {
+    {1000, 21000, 10000000, 2000},                // Wine, Windows of today: 10 MHz
+    {0, 2500, 1193182, 2095},                     // the timer chip: 2095.2
+    {0xFFFFFF00u, 0x100001E40u, 10000000, 800},   // across the low word's wrap
+    {7, 12000007, 6000000000u, 2000},             // a processor's clock of 6 GHz
+    {5000, 4000, 10000000, 0},                    // the counter went back
+    {0, 10000000, 10000000, kLongestFrameCostUs}  // a second
+};
+
+TEST(FramePacing, SmoothsTheCostOfFramesAndSpacesThemByIt) {
+  for (const FrameCostCase &c : kFrameCosts) {
+    uint32_t smoothed = SmoothedFrameCostUs(c.averageUs, c.readingUs);
+    EXPECT_EQ(smoothed, c.smoothedUs) << c.averageUs << " then " << c.readingUs;
+    EXPECT_EQ(FrameIntervalMs(smoothed), c.intervalMs) << smoothed;
+    // However unlucky, one reading holds the next frame back by less than a second.
+    EXPECT_LT(FrameIntervalMs(smoothed), FrameIntervalMs(c.averageUs) + 1000);
+  }
+  for (const CounterCase &c : kCounterSpans)
+    EXPECT_EQ(CounterSpanUs(c.start, c.end, c.frequency), c.us) << c.end - c.start;
+  EXPECT_EQ(TickSpanUs(0xFFFFFFF0u, 6), 22000u);
+  EXPECT_EQ(TickSpanUs(0, 5000000), kLongestFrameCostUs);
+}
+
 }  // namespace
