@@ -5,6 +5,7 @@
 
 wine_env_prepare() {
   local build
+  mkdir -p "$1"
   build=$(cd "$1" && pwd)
   export WINEPREFIX="$build/wine/prefix"
   export WINEDEBUG=-all
@@ -14,15 +15,26 @@ wine_env_prepare() {
   (
     flock 9
     wine_env_display "$build"
+    local display=":$(cat "$build/wine/display" 2>/dev/null || echo "${DISPLAY#:}")"
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      DISPLAY=":$(cat "$build/wine/display" 2>/dev/null || echo "${DISPLAY#:}")" \
-        "$(wine_env_loader)" wineboot.exe -i >/dev/null 2>&1 9>&-
+      DISPLAY=$display "$(wine_env_loader)" wineboot.exe -i >/dev/null 2>&1 9>&-
       wineserver -w 9>&-
     fi
+    DISPLAY=$display wine_env_update_for_wine32
   ) 9>"$build/wine/lock"
   if [ -f "$build/wine/display" ]; then
     export DISPLAY=":$(cat "$build/wine/display")"
   fi
+}
+
+# A prefix made while 32-bit Wine was missing has no 32-bit system folder, and the real module
+# cannot start in it. Once 32-bit Wine is there (the set-up finished later), the prefix is
+# brought up to date for it, as Wine does after an upgrade. Called with the prefix's lock held.
+wine_env_update_for_wine32() {
+  [ ! -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] || return 0
+  [ -z "$(wine_env_wine32_missing)" ] || return 0
+  rm -f "$WINEPREFIX/.update-timestamp"
+  "$(wine_env_loader)" wineboot.exe -u >/dev/null 2>&1 </dev/null 9>&-
 }
 
 # The build tree's test display: the one in DISPLAY, or else an Xvfb of its own, started once

@@ -111,6 +111,7 @@ wine_monitors_prepare() {
       wineserver -w 9>&-
       touch "$world/prefix-ready"
     fi
+    DISPLAY=":$(cat "$world/display")" wine_env_update_for_wine32
   ) 9>"$world/lock" || return 1
   local display
   display=$(cat "$world/display")
