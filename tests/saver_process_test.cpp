@@ -5,6 +5,7 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -244,10 +245,16 @@ TEST_F(SaverProcess, FollowsTheDisplaysAsTheyChange) {
   ASSERT_NE(hwnd, nullptr);
   auto covers = [&](SIZE size) {
     RECT r, screen = {0, 0, size.cx, size.cy};
-    return GetWindowRect(hwnd, &r) && EqualRect(&r, &screen) &&
+    bool found = GetWindowRect(hwnd, &r);
+    std::vector<double> use = UseOf(saver.process.hProcess);
+    std::printf(
+        "display %ldx%ld: window %ld,%ld-%ld,%ld, %.0f handles, %.0f GDI objects, %.1f MB\n",
+        size.cx, size.cy, r.left, r.top, r.right, r.bottom, use[0], use[1], use[2]);
+    return found && EqualRect(&r, &screen) &&
            WindowFromPoint(POINT{size.cx - 5, size.cy - 5}) == hwnd;
   };
   wintest::Pump(1000);
+  EXPECT_TRUE(covers(SIZE{1024, 768}));
   // Grown, shrunk and back: the window covers the screen on top, what stays keeps the marks of
   // its melt, and an added part shows the desktop and melts.
   for (SIZE size : {SIZE{1280, 1024}, SIZE{800, 600}, SIZE{1024, 768}}) {
