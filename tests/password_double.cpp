@@ -5,10 +5,11 @@
 //   VANDREL_VERIFY_RUNNING  the saver-running flag the system reported during the last call
 //   VANDREL_VERIFY_LOADS    how many times this module was loaded into the process
 //   VANDREL_VERIFY_NESTED   "1": like a password dialog, run a message loop of its own for
-//                           100 ms, with a key and a button pressed in the saver meanwhile;
-//                           then VANDREL_VERIFY_NESTED_CLOSES counts the close requests that
-//                           input queued and VANDREL_VERIFY_NESTED_TICKS the timer ticks the
-//                           saver received during the loop
+//                           100 ms, with a key and a button pressed in the saver and the
+//                           displays changed meanwhile; then VANDREL_VERIFY_NESTED_CLOSES
+//                           counts the close requests that input queued and
+//                           VANDREL_VERIFY_NESTED_TICKS the timer ticks the saver received
+//                           during the loop
 //   VANDREL_VERIFY_FLOOD    a number N: like VANDREL_VERIFY_NESTED, but with N each of timer
 //                           ticks, pointer moves (the pointer really moving), key presses and
 //                           close requests posted to the saver, all dispatched by the
@@ -79,6 +80,7 @@ extern "C" __declspec(dllexport) BOOL WINAPI VerifyScreenSavePwd(HWND saverWindo
   if (EnvNumber("VANDREL_VERIFY_NESTED") == 1) {
     PostMessageA(saverWindow, WM_KEYDOWN, 0x41, 0);
     PostMessageA(saverWindow, WM_LBUTTONDOWN, 0, 0);
+    PostMessageA(saverWindow, WM_DISPLAYCHANGE, 32, 0);
     int ticks = 0;
     DWORD start = GetTickCount();
     while (GetTickCount() - start < 100) {

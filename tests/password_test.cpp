@@ -142,6 +142,12 @@ TEST_F(Win95Password, InputDuringTheCheckAsksForNoSecondCheckWhileTicksGoOn) {
   EXPECT_EQ(EnvNumber("VANDREL_VERIFY_NESTED_CLOSES"), 0);
   EXPECT_GT(EnvNumber("VANDREL_VERIFY_NESTED_TICKS"), 0);
   EXPECT_TRUE(IsWindow(hwnd));
+  // The displays changed during the check: a saver that guards with a password covers the
+  // virtual screen at once, its working image with it.
+  RECT r, screen = FullScreenRect();
+  EXPECT_TRUE(GetWindowRect(hwnd, &r) && EqualRect(&r, &screen));
+  EXPECT_EQ(gEffectState.right, screen.right - screen.left);
+  EXPECT_NE(gEffectState.imageDc, nullptr);
   DestroyWindow(hwnd);
   UnloadPasswordVerifier();
 }
