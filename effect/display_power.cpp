@@ -73,7 +73,19 @@ static bool SameGuid(const GUID &a, const GUID &b) {
   return true;
 }
 
+// Waking from a suspension lights the displays. Before Vista nothing else but input says so,
+// and a machine woken by a timer, with nobody at it, would show the melt standing still until
+// the displays go off again. Where the system reports the display's state, that report decides.
+static bool LightsTheDisplays(WPARAM event) {
+  return event == PBT_APMRESUMECRITICAL || event == PBT_APMRESUMESUSPEND ||
+         event == PBT_APMRESUMESTANDBY || event == PBT_APMRESUMEAUTOMATIC;
+}
+
 void OnPowerBroadcast(HWND hwnd, WPARAM wParam, LPARAM lParam) {
+  const EffectState &e = gEffectState;
+  if (LightsTheDisplays(wParam) && e.powerNotifications[0] == NULL &&
+      e.powerNotifications[1] == NULL)
+    SetDisplayOn(hwnd, true);
   if (wParam != kPowerSettingChange || lParam == 0) return;
   const PowerSettingChange *change = reinterpret_cast<const PowerSettingChange *>(lParam);
   if (change->dataLength < sizeof(DWORD)) return;
@@ -87,7 +99,8 @@ void OnPowerBroadcast(HWND hwnd, WPARAM wParam, LPARAM lParam) {
 }
 
 // Windows sends this when it powers displays down (Windows 10 itself; before Vista it is the
-// only word of it). Nothing says when they come back before Vista, so input counts as that.
+// only word of it). Before Vista nothing says when they come back but input and a wake from a
+// suspension.
 void OnSystemCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
   if ((wParam & 0xFFF0) != SC_MONITORPOWER) return;
   SetDisplayOn(hwnd, lParam != kMonitorOff);

@@ -394,6 +394,15 @@ TEST_F(SaverWindow, NothingRunsWhileTheDisplayIsOff) {
     MovePointer(hwnd, 502, 401);
     EXPECT_TRUE(Melts(hwnd));
     EXPECT_TRUE(IsWindow(hwnd));
+    // Waking from a suspension lights the displays where nothing reports their state.
+    SendPowerSignal(hwnd, kPowerSignals[0]);
+    SendMessageA(hwnd, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+    EXPECT_FALSE(Melts(hwnd)) << "the wake outweighed the display's own state";
+    HANDLE *reports = gEffectState.powerNotifications, kept[2] = {reports[0], reports[1]};
+    reports[0] = reports[1] = NULL;  // as before Vista
+    SendMessageA(hwnd, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+    EXPECT_TRUE(Melts(hwnd)) << "the wake left the melt standing";
+    reports[0] = kept[0], reports[1] = kept[1];
     DestroyWindow(hwnd);
     EXPECT_EQ(gEffectState.powerNotifications[1], nullptr) << "not unregistered";
   }
