@@ -244,7 +244,7 @@ TEST_F(SaverProcess, FollowsTheDisplaysAsTheyChange) {
   HWND hwnd = WaitForSaverWindow(kStartMs);
   ASSERT_NE(hwnd, nullptr);
   auto covers = [&](SIZE size) {
-    RECT r, screen = {0, 0, size.cx, size.cy};
+    RECT r = {}, screen = {0, 0, size.cx, size.cy};
     bool found = GetWindowRect(hwnd, &r);
     std::vector<double> use = UseOf(saver.process.hProcess);
     std::printf(
