@@ -5,11 +5,11 @@
 //   VANDREL_VERIFY_RUNNING  the saver-running flag the system reported during the last call
 //   VANDREL_VERIFY_LOADS    how many times this module was loaded into the process
 //   VANDREL_VERIFY_NESTED   "1": like a password dialog, run a message loop of its own for
-//                           100 ms, with a key and a button pressed in the saver and the
-//                           displays changed meanwhile; then VANDREL_VERIFY_NESTED_CLOSES
-//                           counts the close requests that input queued and
-//                           VANDREL_VERIFY_NESTED_TICKS the timer ticks the saver received
-//                           during the loop
+//                           100 ms, with a key, a button and a display change in the saver
+//                           meanwhile;
+//                           then VANDREL_VERIFY_NESTED_CLOSES counts the close requests that
+//                           input queued and VANDREL_VERIFY_NESTED_TICKS the timer ticks the
+//                           saver received during the loop
 //   VANDREL_VERIFY_FLOOD    a number N: like VANDREL_VERIFY_NESTED, but with N each of timer
 //                           ticks, pointer moves (the pointer really moving), key presses and
 //                           close requests posted to the saver, all dispatched by the
