@@ -17,6 +17,7 @@ struct WorkingImage {
   HBITMAP bitmap;
   HGDIOBJ previousBitmap;
   uint32_t *pixels;
+  RECT area;
 };
 
 static void TakeImage(WorkingImage *image) {
@@ -25,6 +26,7 @@ static void TakeImage(WorkingImage *image) {
   image->bitmap = e.imageBitmap;
   image->previousBitmap = e.imagePreviousBitmap;
   image->pixels = e.imagePixels;
+  image->area = e.imageArea;
   e.imageDc = NULL;
   e.imageBitmap = NULL;
   e.imagePreviousBitmap = NULL;
@@ -37,48 +39,48 @@ static void PutImage(const WorkingImage &image) {
   e.imageBitmap = image.bitmap;
   e.imagePreviousBitmap = image.previousBitmap;
   e.imagePixels = image.pixels;
+  e.imageArea = image.area;
 }
 
 // A new image of screen, with the old one's pixels where the two overlap; the old image goes.
-// screenSeen: whether the screen may be read where the old image did not reach.
-static void RetakeImage(RECT screen, RECT old, bool screenSeen) {
+// screenSeen: whether the screen may be read where the old image did not reach. False when
+// there is no memory for the new size: the old image, if any, goes on over the part it covers.
+static bool RetakeImage(RECT screen, bool screenSeen) {
   EffectState &e = gEffectState;
   WorkingImage kept;
   TakeImage(&kept);
   POINT origin = {screen.left, screen.top};
   if (!CaptureScreenArea(origin, screen.right - screen.left, screen.bottom - screen.top,
                          screenSeen)) {
-    // No memory for the new size: the old image goes on, over the part it covers.
     PutImage(kept);
-    return;
+    return false;
   }
+  const RECT &old = kept.area;
   if (kept.dc != NULL)
-    BitBlt(e.imageDc, old.left - screen.left, old.top - screen.top, e.right - e.left,
-           e.bottom - e.top, kept.dc, 0, 0, SRCCOPY);
+    BitBlt(e.imageDc, old.left - screen.left, old.top - screen.top, old.right - old.left,
+           old.bottom - old.top, kept.dc, 0, 0, SRCCOPY);
   WorkingImage made;
   TakeImage(&made);
   PutImage(kept);
   ReleaseScreenImage();
   PutImage(made);
+  return true;
 }
 
 static void RefitToVirtualScreen(HWND hwnd, bool screenSeen) {
-  RECT screen = FullScreenRect();
-  RECT old;
-  GetWindowRect(hwnd, &old);
-  if (screen.left == old.left && screen.top == old.top && screen.right == old.right &&
-      screen.bottom == old.bottom)
-    return;
   EffectState &e = gEffectState;
-  bool hadImage = e.imageDc != NULL;
-  RetakeImage(screen, old, screenSeen);
-  if (!hadImage || e.imageDc != NULL) {
-    e.left = 0;
-    e.top = 0;
-    e.right = screen.right - screen.left;
-    e.bottom = screen.bottom - screen.top;
+  RECT screen = FullScreenRect();
+  if (e.imageDc == NULL || !EqualRect(&screen, &e.imageArea)) {
+    // The bounds are the image's; only without any image are they the window's own pixels.
+    if (RetakeImage(screen, screenSeen) || e.imageDc == NULL) {
+      e.right = screen.right - screen.left;
+      e.bottom = screen.bottom - screen.top;
+    }
+    // A kept image is shown where it lies on the screen, wherever the window now starts.
+    e.imageOffset.x = e.imageArea.left - screen.left;
+    e.imageOffset.y = e.imageArea.top - screen.top;
+    e.frameShown = 0;
   }
-  e.frameShown = 0;
   SetWindowPos(hwnd, HWND_TOPMOST, screen.left, screen.top, screen.right - screen.left,
                screen.bottom - screen.top, SWP_NOACTIVATE);
 }

@@ -8,12 +8,18 @@ typedef HANDLE(WINAPI *RegisterPowerSettingNotificationProc)(HANDLE recipient, c
                                                              DWORD flags);
 typedef BOOL(WINAPI *UnregisterPowerSettingNotificationProc)(HANDLE notification);
 
-// The display's state from Windows 8 on (0 off, 1 on, 2 dimmed), and the monitor's power as
-// Vista and 7 report it (0 off, 1 on). Later systems send both; each says the same thing.
-static const GUID kDisplayPowerSettings[2] = {
+// The console display's state from Windows 8 on (0 off, 1 on, 2 dimmed), the monitor's power
+// as Vista and 7 report it (0 off, 1 on), and the display of this session (Windows 8 on, the
+// same values). On the machine's own console all three say the same thing. A remote session
+// has a display of its own, and there only the third tells of it: the machine's own monitor
+// may sleep while the session is watched.
+const int kSessionDisplay = 2;
+static const GUID kDisplayPowerSettings[kPowerSettings] = {
     {0x6FE69556, 0x704A, 0x47A0, {0x8F, 0x24, 0xC2, 0x8D, 0x93, 0x6F, 0xDA, 0x47}},
     {0x02731015, 0x4510, 0x4526, {0x99, 0xE6, 0xE5, 0xA1, 0x7E, 0xBD, 0x1A, 0xEA}},
+    {0x2B84C20E, 0xAD23, 0x4DDF, {0x93, 0xDB, 0x05, 0xFF, 0xBD, 0x7E, 0xFC, 0xA5}},
 };
+const int kRemoteSession = 0x1000;  // SM_REMOTESESSION
 
 // The system's headers give these only to programs for Vista and later.
 const WPARAM kPowerSettingChange = 0x8013;  // PBT_POWERSETTINGCHANGE
@@ -34,7 +40,7 @@ void WatchDisplayPower(HWND hwnd) {
       reinterpret_cast<RegisterPowerSettingNotificationProc>(
           reinterpret_cast<void *>(UserEntry("RegisterPowerSettingNotification")));
   if (watch == NULL) return;
-  for (int i = 0; i < 2; ++i)
+  for (int i = 0; i < kPowerSettings; ++i)
     gEffectState.powerNotifications[i] =
         watch(hwnd, &kDisplayPowerSettings[i], kNotifyWindowHandle);
 }
@@ -43,7 +49,7 @@ void StopWatchingDisplayPower() {
   UnregisterPowerSettingNotificationProc forget =
       reinterpret_cast<UnregisterPowerSettingNotificationProc>(
           reinterpret_cast<void *>(UserEntry("UnregisterPowerSettingNotification")));
-  for (int i = 0; i < 2; ++i) {
+  for (int i = 0; i < kPowerSettings; ++i) {
     HANDLE &notification = gEffectState.powerNotifications[i];
     if (notification != NULL && forget != NULL) forget(notification);
     notification = NULL;
@@ -81,17 +87,25 @@ static bool LightsTheDisplays(WPARAM event) {
          event == PBT_APMRESUMESTANDBY || event == PBT_APMRESUMEAUTOMATIC;
 }
 
+static bool ReportsDisplayState() {
+  for (int i = 0; i < kPowerSettings; ++i)
+    if (gEffectState.powerNotifications[i] != NULL) return true;
+  return false;
+}
+
+// Whether a power setting tells of the display this session shows on.
+static bool TellsOfThisDisplay(const GUID &setting) {
+  int first = GetSystemMetrics(kRemoteSession) ? kSessionDisplay : 0;
+  for (int i = first; i < kPowerSettings; ++i)
+    if (SameGuid(setting, kDisplayPowerSettings[i])) return true;
+  return false;
+}
+
 void OnPowerBroadcast(HWND hwnd, WPARAM wParam, LPARAM lParam) {
-  const EffectState &e = gEffectState;
-  if (LightsTheDisplays(wParam) && e.powerNotifications[0] == NULL &&
-      e.powerNotifications[1] == NULL)
-    SetDisplayOn(hwnd, true);
+  if (LightsTheDisplays(wParam) && !ReportsDisplayState()) SetDisplayOn(hwnd, true);
   if (wParam != kPowerSettingChange || lParam == 0) return;
   const PowerSettingChange *change = reinterpret_cast<const PowerSettingChange *>(lParam);
-  if (change->dataLength < sizeof(DWORD)) return;
-  if (!SameGuid(change->setting, kDisplayPowerSettings[0]) &&
-      !SameGuid(change->setting, kDisplayPowerSettings[1]))
-    return;
+  if (change->dataLength < sizeof(DWORD) || !TellsOfThisDisplay(change->setting)) return;
   const UCHAR *d = change->data;
   DWORD state = d[0] | d[1] << 8 | d[2] << 16 | static_cast<DWORD>(d[3]) << 24;
   // Dimmed is still lit: the melt goes on.

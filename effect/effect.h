@@ -61,6 +61,9 @@ uint32_t CounterSpanUs(uint64_t start, uint64_t end, uint64_t frequency);
 // The same from two tick counts, across the counter's wrap.
 uint32_t TickSpanUs(uint32_t startTick, uint32_t endTick);
 
+// The display power settings the saver is told of (display_power.cpp).
+const int kPowerSettings = 3;
+
 // The effect's one process-wide record. The window procedure owns the device context, the
 // bounds and the timer; the sampler owns the seed.
 struct EffectState {
@@ -73,6 +76,10 @@ struct EffectState {
   HBITMAP imageBitmap;
   HGDIOBJ imagePreviousBitmap;  // what imageDc held before imageBitmap, put back at the end
   uint32_t *imagePixels;        // imageBitmap's rows, top-down, 0x00RRGGBB
+  // The screen's rectangle that the image was made for. The bounds follow the image, not the
+  // window: the system may have moved the window already, or a larger image could not be made.
+  RECT imageArea;
+  POINT imageOffset;  // where the image's top-left corner lies in the window
   // The image reaches the window in whole frames, at most one every kFrameIntervalMs.
   uint32_t lastFrameTick;  // GetTickCount when the last frame was begun
   uint32_t frameCostUs;    // what a frame takes to draw, smoothed (SmoothedFrameCostUs)
@@ -81,7 +88,10 @@ struct EffectState {
   int32_t displayOff;
   POINT pointerAtDisplayOff;  // where the pointer was when the display went off
   // The system's notifications of the display's power (Vista on), NULL where none was made.
-  HANDLE powerNotifications[2];
+  HANDLE powerNotifications[kPowerSettings];
+  // On a palette display: the system palette as the saver found it, so that frames keep the
+  // desktop's colours instead of the 20 static ones. NULL elsewhere.
+  HPALETTE palette;
 #endif
   int32_t left, top, right, bottom;  // client rectangle; follows the virtual screen
   uint16_t timerId;                  // 0: no timer
@@ -268,6 +278,11 @@ void StopWatchingDisplayPower();
 void OnPowerBroadcast(HWND hwnd, WPARAM wParam, LPARAM lParam);
 void OnSystemCommand(HWND hwnd, WPARAM wParam, LPARAM lParam);
 void OnInputWhileDisplayOff(HWND hwnd, UINT msg);
+
+// The palette of a palette display (screen_palette.cpp).
+void KeepScreenPalette();
+void ReleaseScreenPalette();
+bool OnPaletteMessage(HWND hwnd, UINT msg, WPARAM wParam);
 
 // The displays' layout (display_change.cpp).
 void OnDisplayChange(HWND hwnd);

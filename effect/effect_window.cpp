@@ -7,6 +7,8 @@ uint32_t TickCount() {
   return GetTickCount();
 }
 
+const DWORD kCaptureBlt = 0x40000000;  // CAPTUREBLT, Windows 2000 on
+
 // Copies the screen's rectangle at origin into the image, monitor by monitor: parts of the
 // virtual screen that lie on no monitor read black, like everything outside the screen.
 static BOOL CopyScreenArea(HDC imageDc, POINT origin, int32_t width, int32_t height) {
@@ -17,12 +19,16 @@ static BOOL CopyScreenArea(HDC imageDc, POINT origin, int32_t width, int32_t hei
   ListMonitorParts(area, &parts);
   HDC screen = GetDC(NULL);
   if (screen == NULL) return FALSE;
+  // Windows 2000 and later leave translucent (layered) windows, tooltips and skinned players
+  // among them, out of a copy of the screen unless it asks for them; older systems know no
+  // such windows, and might not take the flag.
+  DWORD operation = LOBYTE(GetVersion()) >= 5 ? SRCCOPY | kCaptureBlt : SRCCOPY;
   BOOL copied = TRUE;
   for (int i = 0; i < parts.count; ++i) {
     const RECT &part = parts.rects[i];
     copied = copied &&
              BitBlt(imageDc, part.left, part.top, part.right - part.left, part.bottom - part.top,
-                    screen, origin.x + part.left, origin.y + part.top, SRCCOPY);
+                    screen, origin.x + part.left, origin.y + part.top, operation);
   }
   ReleaseDC(NULL, screen);
   return copied;
@@ -62,6 +68,8 @@ bool CaptureScreenArea(POINT origin, int32_t width, int32_t height, bool screenS
   gEffectState.imageBitmap = bitmap;
   gEffectState.imagePreviousBitmap = previous;
   gEffectState.imagePixels = pixels;
+  RECT area = {origin.x, origin.y, origin.x + width, origin.y + height};
+  gEffectState.imageArea = area;
   return true;
 }
 
@@ -129,8 +137,9 @@ static void PaintFromImage(HWND hwnd) {
   HDC dc = BeginPaint(hwnd, &paint);
   if (dc != NULL) {
     const RECT &r = paint.rcPaint;
-    BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, gEffectState.imageDc, r.left,
-           r.top, SRCCOPY);
+    const POINT &offset = gEffectState.imageOffset;
+    BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, gEffectState.imageDc,
+           r.left - offset.x, r.top - offset.y, SRCCOPY);
   }
   EndPaint(hwnd, &paint);
 }
@@ -148,6 +157,7 @@ LRESULT CALLBACK EffectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       gEffectState.top = client.top;
       gEffectState.right = client.right;
       gEffectState.bottom = client.bottom;
+      KeepScreenPalette();
       CaptureScreenImage(hwnd, client.right - client.left, client.bottom - client.top);
       gEffectState.frameShown = 0;
       gEffectState.frameCostUs = 0;
@@ -160,6 +170,7 @@ LRESULT CALLBACK EffectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       StopTicking(hwnd);
       KillTimer(hwnd, kRefitTimerId);
       ReleaseScreenImage();
+      ReleaseScreenPalette();
       break;
     case WM_ERASEBKGND:
       return 1;
@@ -167,9 +178,9 @@ LRESULT CALLBACK EffectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       if (gEffectState.imageDc == NULL) break;
       PaintFromImage(hwnd);
       return 0;
-    case WM_ACTIVATEAPP:
-      // Losing activation does not end this saver.
-      if (wParam == 0) return 1;
+    case WM_QUERYNEWPALETTE:
+    case WM_PALETTECHANGED:
+      if (OnPaletteMessage(hwnd, msg, wParam)) return 1;
       break;
     case WM_TIMER:
       OnTimer(hwnd, wParam);

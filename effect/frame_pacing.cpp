@@ -13,7 +13,8 @@ void ShowFrameIfDue() {
   LARGE_INTEGER frequency, start, end;
   bool counted = QueryPerformanceFrequency(&frequency) && frequency.QuadPart >= 1000 &&
                  QueryPerformanceCounter(&start);
-  BitBlt(e.dc, 0, 0, e.right - e.left, e.bottom - e.top, e.imageDc, 0, 0, SRCCOPY);
+  BitBlt(e.dc, e.imageOffset.x, e.imageOffset.y, e.right - e.left, e.bottom - e.top, e.imageDc, 0,
+         0, SRCCOPY);
   // A batching system would otherwise count only the queueing of the blit.
   GdiFlush();
   uint32_t cost = counted && QueryPerformanceCounter(&end)

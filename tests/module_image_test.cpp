@@ -127,6 +127,8 @@ TEST(ModuleImage, IsAWindows95LoadableGuiProgramForI386) {
   ASSERT_EQ(image.U16(0), 0x5A4D);                    // MZ
   ASSERT_EQ(image.U32(image.PeHeader()), 0x4550u);    // PE\0\0
   EXPECT_EQ(image.U16(image.PeHeader() + 4), 0x14C);  // i386
+  EXPECT_TRUE(image.U16(image.PeHeader() + 22) & 0x20)
+      << "4 GB on 64-bit Windows: large-address aware";
   uint32_t optional = image.Optional();
   EXPECT_EQ(image.U16(optional), 0x10B);   // PE32
   EXPECT_EQ(image.U16(optional + 68), 2);  // GUI subsystem

@@ -223,8 +223,7 @@ TEST_F(SaverMonitors, OneWindowCoversEveryMonitorAndStaysOnTop) {
 
   // A window opened later and brought to the front stays beneath it, on every monitor.
   HWND w = ShowWindowOverAll(true);
-  SetWindowPos(w, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
-  SetForegroundWindow(w);
+  SetWindowPos(w, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW | SWP_NOACTIVATE);
   wintest::Pump(500);
   for (size_t m = 0; m < gMonitors.size(); ++m) {
     const RECT &mon = gMonitors[m];

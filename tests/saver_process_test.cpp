@@ -284,6 +284,37 @@ TEST_F(SaverProcess, FollowsTheDisplaysAsTheyChange) {
   EXPECT_EQ(saver.WaitExit(kExitMs), 0u);
 }
 
+// Any program may take the foreground once the user has been idle a while. The keys typed
+// next must not go to it unseen, beneath a saver that stays on top: the saver ends first.
+int gKeysCaught;
+LRESULT CALLBACK KeyCatcherProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_KEYDOWN) ++gKeysCaught;
+  return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+TEST_F(SaverProcess, AnotherProgramTakingTheForegroundEndsIt) {
+  Saver saver;
+  ASSERT_TRUE(saver.Start("/s"));
+  HWND saverWindow = WaitForSaverWindow(kStartMs);
+  ASSERT_NE(saverWindow, nullptr);
+  WNDCLASSA c = {};
+  c.lpfnWndProc = KeyCatcherProc;
+  c.hInstance = GetModuleHandleA(NULL);
+  c.lpszClassName = "VandrelKeyCatcher";
+  RegisterClassA(&c);
+  HWND other = CreateWindowExA(0, c.lpszClassName, "Restart now?", WS_POPUP | WS_VISIBLE,
+                               ScreenW() / 2 - 150, ScreenH() / 2 - 50, 300, 100, NULL, NULL,
+                               c.hInstance, NULL);
+  windows_.push_back(other);
+  ASSERT_TRUE(SetForegroundWindow(other));
+  wintest::Pump(500);
+  wintest::RunHostProgram("/usr/bin/xdotool key Return");
+  wintest::Pump(300);
+  EXPECT_FALSE(gKeysCaught > 0 && IsWindowVisible(saverWindow))
+      << "the key went to a window hidden beneath the saver";
+  EXPECT_EQ(saver.WaitExit(kExitMs), 0u) << "the saver stayed on top of the foreground program";
+}
+
 TEST_F(SaverProcess, SecondFullScreenStartLeavesTheFirstRunning) {
   Saver first;
   ASSERT_TRUE(first.Start("/s"));

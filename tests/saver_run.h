@@ -41,6 +41,18 @@ struct SaverRun {
   }
 };
 
+// Runs a program of the host system (Wine starts a Unix executable named by its path) and waits
+// for it: xdotool types and moves through the X server, as a user does.
+inline void RunHostProgram(std::string commandLine) {
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessA(NULL, &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) return;
+  WaitForSingleObject(pi.hProcess, 10000);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+}
+
 // The full-screen saver's window once it is shown: by then it has read the screen.
 inline HWND WaitForSaverWindow(DWORD ms) {
   HWND found = NULL;

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "effect/effect.h"
@@ -184,14 +185,16 @@ TEST_F(SaverWindow, EveryKeyAndButtonPressCloses) {
   }
 }
 
-TEST_F(SaverWindow, LosingActivationDoesNotClose) {
+// Once another program has the foreground, the keys typed next go to it, unseen beneath the
+// saver: losing activation closes the saver like input does.
+TEST_F(SaverWindow, LosingActivationClosesAndGainingItDoesNot) {
   HWND hwnd = MakeSaver();
-  PostMessageA(hwnd, WM_ACTIVATEAPP, 0, 0);
   PostMessageA(hwnd, WM_ACTIVATEAPP, 1, 0);
   wintest::Pump(50);
   EXPECT_TRUE(IsWindow(hwnd));
-  EXPECT_EQ(DefaultCallsOf(WM_ACTIVATEAPP, 0), 0);  // answered by the effect itself
-  EXPECT_EQ(DefaultCallsOf(WM_CLOSE, 0), 0);
+  PostMessageA(hwnd, WM_ACTIVATEAPP, 0, 0);
+  wintest::Pump(50);
+  EXPECT_FALSE(IsWindow(hwnd));
 }
 
 TEST_F(SaverWindow, PreviewIgnoresEveryKindOfInput) {
@@ -350,14 +353,24 @@ TEST_F(SaverWindow, InputMethodMissingBrokenOrPresentIsLeftAsItWas) {
 // too (before Vista nothing else does), but not a pointer that has not moved.
 const GUID kState = {0x6FE69556, 0x704A, 0x47A0, {0x8F, 0x24, 0xC2, 0x8D, 0x93, 0x6F, 0xDA, 0x47}};
 const GUID kPower = {0x02731015, 0x4510, 0x4526, {0x99, 0xE6, 0xE5, 0xA1, 0x7E, 0xBD, 0x1A, 0xEA}};
+const GUID kSession = {
+    0x2B84C20E, 0xAD23, 0x4DDF, {0x93, 0xDB, 0x05, 0xFF, 0xBD, 0x7E, 0xFC, 0xA5}};
+// In a remote session only the session's own display counts, not the machine's monitor.
+int gRemoteSession;
+int WINAPI SessionMetrics(int index) {
+  return index == SM_REMOTESESSION ? gRemoteSession : GetSystemMetrics(index);
+}
 struct PowerSignal {
   const GUID *setting;  // nullptr: SC_MONITORPOWER with `value` as its lParam
   LPARAM value;
   bool lit;
-} const kPowerSignals[] = {{&kState, 0, false}, {&kState, 2, true},  {&kState, 0, false},
-                           {&kState, 1, true},  {&kPower, 0, false}, {&kPower, 1, true},
-                           {nullptr, 2, false}, {nullptr, -1, true}, {nullptr, 2, false},
-                           {nullptr, 1, true}};
+  int remote = 0;
+} const kPowerSignals[] = {{&kState, 0, false},    {&kState, 2, true},     {&kState, 0, false},
+                           {&kState, 1, true},     {&kPower, 0, false},    {&kPower, 1, true},
+                           {nullptr, 2, false},    {nullptr, -1, true},    {nullptr, 2, false},
+                           {nullptr, 1, true},     {&kSession, 0, false},  {&kSession, 1, true},
+                           {&kState, 0, true, 1},  {&kPower, 0, true, 1},  {&kSession, 0, false, 1},
+                           {&kState, 1, false, 1}, {&kSession, 1, true, 1}};
 void SendPowerSignal(HWND hwnd, const PowerSignal &s) {
   struct {
     GUID setting;
@@ -379,14 +392,20 @@ TEST_F(SaverWindow, NothingRunsWhileTheDisplayIsOff) {
     gDefaultCalls.clear();
     SetCursorPos(500, 400);
     HWND hwnd = preview ? MakePreview(MakeParent()) : MakeSaver();
-    EXPECT_NE(gEffectState.powerNotifications[1], nullptr) << "not registered";
+    EXPECT_NE(gEffectState.powerNotifications[2], nullptr) << "not registered";
     EXPECT_TRUE(Melts(hwnd));
+    void *metrics = wintest::PatchImport("user32.dll", "GetSystemMetrics",
+                                         reinterpret_cast<void *>(SessionMetrics));
+    bool lit = true;
     for (const PowerSignal &s : kPowerSignals) {
+      gRemoteSession = s.remote;
       SendPowerSignal(hwnd, s);
       EXPECT_EQ(gEffectState.timerId != 0, s.lit) << preview;
-      EXPECT_TRUE(!s.lit || gEffectState.frameShown == 0) << "no frame at once";
+      EXPECT_TRUE(!s.lit || lit || gEffectState.frameShown == 0) << "no frame at once";
+      lit = s.lit;
       EXPECT_EQ(Melts(hwnd), s.lit) << preview << " " << s.value;
     }
+    wintest::PatchImport("user32.dll", "GetSystemMetrics", metrics);
     EXPECT_EQ(DefaultCallsOf(WM_SYSCOMMAND, SC_MONITORPOWER), 4);
     SendPowerSignal(hwnd, kPowerSignals[0]);
     MovePointer(hwnd, 500, 400);
@@ -398,14 +417,41 @@ TEST_F(SaverWindow, NothingRunsWhileTheDisplayIsOff) {
     SendPowerSignal(hwnd, kPowerSignals[0]);
     SendMessageA(hwnd, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
     EXPECT_FALSE(Melts(hwnd)) << "the wake outweighed the display's own state";
-    HANDLE *reports = gEffectState.powerNotifications, kept[2] = {reports[0], reports[1]};
-    reports[0] = reports[1] = NULL;  // as before Vista
+    HANDLE *reports = gEffectState.powerNotifications,
+           kept[std::size(gEffectState.powerNotifications)];
+    std::memcpy(kept, reports, sizeof kept);
+    std::memset(reports, 0, sizeof kept);  // as before Vista
     SendMessageA(hwnd, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
     EXPECT_TRUE(Melts(hwnd)) << "the wake left the melt standing";
-    reports[0] = kept[0], reports[1] = kept[1];
+    std::memcpy(reports, kept, sizeof kept);
     DestroyWindow(hwnd);
-    EXPECT_EQ(gEffectState.powerNotifications[1], nullptr) << "not unregistered";
+    EXPECT_EQ(gEffectState.powerNotifications[2], nullptr) << "not unregistered";
   }
+}
+
+// A display change for which no new image can be made: the old image goes on over what it
+// covers and the steps stay inside it. Once an image can be made it covers the new screen, although
+// the window is already there.
+HBITMAP WINAPI NoBitmap(HDC, const BITMAPINFO *, UINT, void **, HANDLE, DWORD) {
+  return NULL;
+}
+TEST_F(SaverWindow, ADisplayChangeWithoutMemoryForItsImageKeepsTheOldOne) {
+  HWND hwnd = MakeSaver();
+  void *real =
+      wintest::PatchImport("gdi32.dll", "CreateDIBSection", reinterpret_cast<void *>(NoBitmap));
+  SendMessageA(hwnd, WM_TIMER, kRefitTimerId, 0);
+  RECT r, screen = FullScreenRect();
+  EXPECT_TRUE(GetWindowRect(hwnd, &r) && EqualRect(&r, &screen));
+  EXPECT_EQ(gEffectState.right, 64);
+  EXPECT_EQ(gEffectState.bottom, 48);
+  for (int i = 0; i < 5; ++i) EXPECT_TRUE(Melts(hwnd));
+  wintest::PatchImport("gdi32.dll", "CreateDIBSection", real);
+  SendMessageA(hwnd, WM_TIMER, kRefitTimerId, 0);
+  EXPECT_EQ(gEffectState.right, screen.right - screen.left) << "the image is still the old one";
+  EXPECT_TRUE(Melts(hwnd));
+  PostMessageA(hwnd, WM_KEYDOWN, 0x41, 0);
+  wintest::Pump(30);
+  EXPECT_FALSE(IsWindow(hwnd));
 }
 
 TEST_F(SaverWindow, TitleCannotBeChanged) {
