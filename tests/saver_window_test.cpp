@@ -497,6 +497,35 @@ TEST_F(SaverWindow, FullScreenKindDoesNotForwardContextMenu) {
   EXPECT_EQ(DefaultCallsOf(WM_CONTEXTMENU, reinterpret_cast<WPARAM>(hwnd)), 1);
 }
 
+// On a palette display the window's context holds the system palette as the saver found it,
+// so that frames keep the desktop's colours; it goes with the window. (The test display has
+// true colour: the two calls that tell of a palette display answer as one would.)
+int(WINAPI *gRealDeviceCaps)(HDC, int);
+int WINAPI PaletteDeviceCaps(HDC dc, int index) {
+  return gRealDeviceCaps(dc, index) | (index == RASTERCAPS ? RC_PALETTE : 0);
+}
+UINT WINAPI SystemPalette(HDC, UINT first, UINT count, PALETTEENTRY *entries) {
+  for (UINT i = 0; i < count; ++i) entries[i] = {BYTE(first + i), BYTE(~i), BYTE(i * 7), 0};
+  return count;
+}
+TEST_F(SaverWindow, OnAPaletteDisplayFramesUseTheSystemPalette) {
+  gRealDeviceCaps = reinterpret_cast<int(WINAPI *)(HDC, int)>(wintest::PatchImport(
+      "gdi32.dll", "GetDeviceCaps", reinterpret_cast<void *>(PaletteDeviceCaps)));
+  void *realPalette = wintest::PatchImport("gdi32.dll", "GetSystemPaletteEntries",
+                                           reinterpret_cast<void *>(SystemPalette));
+  HWND hwnd = MakeSaver();
+  wintest::PatchImport("gdi32.dll", "GetDeviceCaps", reinterpret_cast<void *>(gRealDeviceCaps));
+  wintest::PatchImport("gdi32.dll", "GetSystemPaletteEntries", realPalette);
+  HPALETTE palette = static_cast<HPALETTE>(GetCurrentObject(gEffectState.dc, OBJ_PAL));
+  PALETTEENTRY kept[256], system[256];
+  SystemPalette(NULL, 0, 256, system);
+  ASSERT_EQ(GetPaletteEntries(palette, 0, 256, kept), 256u) << "the default palette";
+  EXPECT_EQ(std::memcmp(kept, system, sizeof kept), 0);
+  EXPECT_TRUE(SendMessageA(hwnd, WM_QUERYNEWPALETTE, 0, 0));
+  DestroyWindow(hwnd);
+  EXPECT_EQ(gEffectState.palette, nullptr);
+}
+
 TEST_F(SaverWindow, ErasesNothing) {
   HWND hwnd = MakeSaver();
   HDC dc = GetDC(hwnd);
