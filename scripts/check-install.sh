@@ -36,8 +36,9 @@ windows=$WINEPREFIX/drive_c/windows
 files >"$work/files-before"
 win reg.exe add "$settings" /v Method /t REG_DWORD /d 3 /f >/dev/null
 cp "$work/zip/Vandrel.scr" "$work/older/"
-sed -e "s/^\(HKLM,.*DisplayVersion.*\)$version/\10.9/" -e 's/%10%/%11%/g' -e '/^DelFiles=Vandrel.Module.S/d' \
-  -e 's/^Vandrel.Module=10/Vandrel.Module=11/' "$work/zip/Vandrel.inf" >"$work/older/Vandrel.inf"
+sed -e "s/^\(HKLM,.*DisplayVersion.*\)$version/\10.9/" -e 's/%10%/%11%/g' \
+  -e '/^DelFiles=Vandrel.Module.S/d' -e 's/^Vandrel.Module=10/Vandrel.Module=11/' \
+  "$work/zip/Vandrel.inf" >"$work/older/Vandrel.inf"
 install "$work/older/Vandrel.inf" && expect "$entry" DisplayVersion 0.9
 [ -e "$windows/system32/Vandrel.scr" ] || fail "the older version is not in system32"
 install "$work/zip/Vandrel.inf"
@@ -74,15 +75,18 @@ expect "$settings" Method 0x3
 
 # As a 32-bit file manager's Install starts it on 64-bit Windows; cleans up an older version's
 # 32-bit install (module in syswow64, entry under Wow6432Node) and a module left in system32.
-if why=$(wine_env_wine32_missing) && [ -n "$why" ]; then echo "skipped the 32-bit engine: $why"
+why=$(wine_env_wine32_missing)
+[ -n "$why" ] || [ -e "$windows/syswow64/rundll32.exe" ] ||
+  why="32-bit Wine did not set up syswow64 here, so it runs no program"
+if [ -n "$why" ]; then echo "skipped the 32-bit engine: $why"
 else
   install32() { loader=/usr/lib/wine/wine win 'C:\windows\syswow64\rundll32.exe' \
     setupapi.dll,InstallHinfSection DefaultInstall 128 "Z:${1//\//\\}"; }
   install32 "$work/older/Vandrel.inf" && [ -e "$windows/syswow64/Vandrel.scr" ] ||
     fail "the older version's 32-bit install is not in syswow64"
   cp "$work/older/Vandrel.scr" "$windows/system32/"
-  install32 "$work/zip/Vandrel.inf" && installed "after the 32-bit engine's upgrade"
-  install "$work/zip/Vandrel.inf" && installed "after the 64-bit engine's install over it"
+  install32 "$work/zip/Vandrel.inf"; installed "after the 32-bit engine's upgrade"
+  install "$work/zip/Vandrel.inf"; installed "after the 64-bit engine's install over it"
   removed "32-bit engine"
 fi
 
