@@ -85,9 +85,9 @@ wine_env_loader_without_wine32() {
   dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build/wine64-only"
   if ! cmp -s "$system" "$dir/lib/wine/wine64"; then
     mkdir -p "$dir/lib/wine" "$dir/share"
-    ln -sfn /usr/lib/x86_64-linux-gnu "$dir/lib/x86_64-linux-gnu"
-    ln -sfn /usr/share/wine "$dir/share/wine"
-    ln -sfn /usr/lib/wine/wineserver "$dir/lib/wine/wineserver"
+    [ -e "$dir/lib/x86_64-linux-gnu" ] || ln -s /usr/lib/x86_64-linux-gnu "$dir/lib/"
+    [ -e "$dir/share/wine" ] || ln -s /usr/share/wine "$dir/share/"
+    [ -e "$dir/lib/wine/wineserver" ] || ln -s /usr/lib/wine/wineserver "$dir/lib/wine/"
     cp "$system" "$dir/lib/wine/wine64.$$" && mv -f "$dir/lib/wine/wine64.$$" "$dir/lib/wine/wine64"
   fi
   echo "$dir/lib/wine/wine64"
@@ -110,18 +110,21 @@ wine_env_wine32_emulator() {
   [ -r "$wine_env_wine32" ] && grep -qsx enabled "$wine_env_binfmt/status" || return 0
   header=$(od -An -v -tx1 -N256 "$wine_env_wine32" | tr -d ' \n')
   for entry in "$wine_env_binfmt"/*; do
-    [ "$(head -n1 "$entry" 2>/dev/null)" = enabled ] || continue
-    local offset magic mask byte keep i
-    offset=$(sed -n 's/^offset //p' "$entry")
-    magic=$(sed -n 's/^magic //p' "$entry")
-    mask=$(sed -n 's/^mask //p' "$entry")
-    [ -n "$magic" ] || continue # the status file, or a handler chosen by a file name's extension
+    local state="" interpreter="" offset=0 magic="" mask="" key value byte keep i
+    while read -r key value; do
+      case $key in
+        enabled | disabled) state=$key ;;
+        interpreter | offset | magic | mask) printf -v "$key" %s "$value" ;;
+      esac
+    done 2>/dev/null <"$entry"
+    # Skipped: a disabled handler, the status file, a handler chosen by the file name's extension.
+    [ "$state" = enabled ] && [ -n "$magic" ] || continue
     for ((i = 0; i < ${#magic}; i += 2)); do
       byte=${header:offset * 2 + i:2} keep=${mask:i:2}
       [ -n "$byte" ] || continue 2
       (((0x$byte ^ 0x${magic:i:2}) & 0x${keep:-ff})) && continue 2
     done
-    sed -n 's/^interpreter //p' "$entry"
+    echo "$interpreter"
     return 0
   done
 }
