@@ -68,7 +68,7 @@ wine_env_wait_display() {
 # The 64-bit loader: the prefix's own programs and the test programs run natively under it.
 # Where 32-bit Wine would run under emulation and is not wanted, the loader that cannot start it.
 wine_env_loader() {
-  if [ -n "$(wine_env_wine32_emulator)" ] && [ "${VANDREL_EMULATED_WINE32:-}" != 1 ]; then
+  if [ -n "$(wine_env_wine32_unwanted_emulator)" ]; then
     wine_env_loader_without_wine32
   else
     command -v wine64 || echo /usr/lib/wine/wine64
@@ -129,6 +129,11 @@ wine_env_wine32_emulator() {
   done
 }
 
+# The emulator that would run 32-bit Wine, unless VANDREL_EMULATED_WINE32=1 asks for it.
+wine_env_wine32_unwanted_emulator() {
+  [ "${VANDREL_EMULATED_WINE32:-}" = 1 ] || wine_env_wine32_emulator
+}
+
 # Why the tests of the real 32-bit module do not run here, or nothing when they do: 32-bit Wine
 # is missing, or it runs only under emulation (minutes for each start), unless
 # VANDREL_EMULATED_WINE32=1 asks for it anyway.
@@ -136,8 +141,8 @@ wine_env_wine32_left_out() {
   local missing emulator
   missing=$(wine_env_wine32_missing)
   [ -z "$missing" ] || { echo "$missing" && return 0; }
-  emulator=$(wine_env_wine32_emulator)
-  [ -n "$emulator" ] && [ "${VANDREL_EMULATED_WINE32:-}" != 1 ] || return 0
+  emulator=$(wine_env_wine32_unwanted_emulator)
+  [ -n "$emulator" ] || return 0
   echo "32-bit Wine runs here only under emulation ($emulator), about 15 times slower; VANDREL_EMULATED_WINE32=1 runs these tests anyway"
 }
 
