@@ -143,7 +143,7 @@ wine_env_wine32_left_out() {
   [ -z "$missing" ] || { echo "$missing" && return 0; }
   emulator=$(wine_env_wine32_unwanted_emulator)
   [ -n "$emulator" ] || return 0
-  echo "32-bit Wine runs here only under emulation ($emulator), about 15 times slower; VANDREL_EMULATED_WINE32=1 runs these tests anyway"
+  echo "32-bit Wine runs here only under emulation ($emulator), minutes for each program; VANDREL_EMULATED_WINE32=1 runs these tests anyway"
 }
 
 # For a test that runs the real 32-bit module: where 32-bit Wine is left out it says why and

@@ -33,7 +33,7 @@ TABLE
 given enabled enabled "$i386" "$mask" 0
 wine_env_wine32_missing() { :; } # installed, and it starts
 reason=$(VANDREL_NEEDS_WINE32=1 wine_env_skip_without_wine32)
-[ $? = 77 ] && [ "$reason" = "skipped: 32-bit Wine runs here only under emulation ($qemu), about 15 times slower; VANDREL_EMULATED_WINE32=1 runs these tests anyway" ] ||
+[ $? = 77 ] && [ "$reason" = "skipped: 32-bit Wine runs here only under emulation ($qemu), minutes for each program; VANDREL_EMULATED_WINE32=1 runs these tests anyway" ] ||
   { echo "FAIL: the reason for skipping is '$reason'" && status=1; }
 [ -z "$(VANDREL_EMULATED_WINE32=1 wine_env_wine32_left_out)" ] || { echo "FAIL: left out though asked for" && status=1; }
 [ $status = 0 ] && echo "32-bit Wine seen through binfmt_misc as expected in every case"
