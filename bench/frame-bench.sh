@@ -43,7 +43,11 @@ done
 
 say() { echo "frame-bench: $*" >&2; }
 
-if /usr/lib/wine/wine --version >/dev/null 2>&1 && [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+# shellcheck source=../scripts/wine-env.sh
+source scripts/wine-env.sh
+# Figures of an emulated processor say nothing of the saver: no VANDREL_EMULATED_WINE32 here.
+unset VANDREL_EMULATED_WINE32
+if [ -z "$(wine_env_wine32_left_out)" ]; then
   preset=win32
   kind="the real 32-bit Vandrel.scr and a 32-bit frame_bench, under 32-bit Wine (this machine runs 32-bit programs natively)"
 else
@@ -58,8 +62,6 @@ bench="$root/build/$preset/bench/frame_bench.exe"
 
 state=build/frame-bench
 mkdir -p "$state"
-# shellcheck source=../scripts/wine-env.sh
-source scripts/wine-env.sh
 finish() { wine_env_stop "$state"; }
 trap finish EXIT
 [ -f "$state/wine/prefix/system.reg" ] || say "creating a Wine prefix in $state/wine (once; a few minutes)"

@@ -109,16 +109,18 @@ parse_options() {
 
 # Without 32-bit Wine, or where it runs under emulation (a kernel without 32-bit support: about
 # a minute to start each program), the demo runs the 64-bit build of the same code, which
-# starts at once, and says so.
+# starts at once, and says so; the tests make the same choice (wine_env_wine32_left_out).
 choose_module() {
-  emulated=0
-  grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386 && emulated=1
+  # shellcheck source=wine-env.sh
+  source scripts/wine-env.sh
   local missing32 chosen=$module
-  missing32=$(bash -c 'source scripts/wine-env.sh && wine_env_wine32_missing')
+  missing32=$(wine_env_wine32_missing)
   if [ -z "$module" ]; then
-    if [ $emulated = 1 ] || [ -n "$missing32" ]; then module=64; else module=32; fi
+    if [ -n "$(wine_env_wine32_left_out)" ]; then module=64; else module=32; fi
   fi
   [ "$module" = 64 ] || [ -z "$missing32" ] || fail "--module 32 needs 32-bit Wine: $missing32"
+  # Asked for by name, the real module runs under the emulator too, in a prefix made for it.
+  [ "$module" = 64 ] || export VANDREL_EMULATED_WINE32=1
   scr="$root/build/win$module/Vandrel.scr"
   painter="$root/build/win64/desktop_painter.exe"
   [ -z "$chosen" ] || return 0
@@ -126,7 +128,7 @@ choose_module() {
     say "$missing32;"
     say "so the demo runs the 64-bit build of the same code"
   elif [ "$module" = 64 ]; then
-    say "this kernel runs 32-bit programs only under emulation, so the demo runs the 64-bit"
+    say "this machine runs 32-bit programs only under emulation, so the demo runs the 64-bit"
     say "build of the same code; --module 32 runs build/win32/Vandrel.scr (slow to start here)"
   fi
 }
