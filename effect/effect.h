@@ -61,6 +61,13 @@ uint32_t CounterSpanUs(uint64_t start, uint64_t end, uint64_t frequency);
 // The same from two tick counts, across the counter's wrap.
 uint32_t TickSpanUs(uint32_t startTick, uint32_t endTick);
 
+#if defined(_WIN32)
+struct Picture {
+  HBITMAP bitmap;
+  int32_t width, height;
+};
+#endif
+
 // The effect's one process-wide record. The window procedure owns the device context, the
 // bounds and the timer; the sampler owns the seed.
 struct EffectState {
@@ -82,6 +89,14 @@ struct EffectState {
   POINT pointerAtDisplayOff;  // where the pointer was when the display went off
   // The system's notifications of the display's power (Vista on), NULL where none was made.
   HANDLE powerNotifications[2];
+  // The user's wallpaper, decoded by a thread of its own (desktop_image.cpp). The window's
+  // thread reads the picture only while decoderRunning is 0.
+  Picture wallpaper;                // bitmap NULL: none, or not decoded yet
+  HWND decoderWindow;               // told with MsgWallpaperDecoded when the thread is done
+  volatile int32_t decoderRunning;  // the decoding thread has not finished
+  // The working image is the plain desktop as a whole, still without the wallpaper: the
+  // picture is drawn over all of it when it comes.
+  int32_t wallpaperAwaited;
 #endif
   int32_t left, top, right, bottom;  // client rectangle; follows the virtual screen
   uint16_t timerId;                  // 0: no timer

@@ -58,6 +58,8 @@ bool CaptureScreenArea(POINT origin, int32_t width, int32_t height, bool screenS
   GdiFlush();
   if (!copied || ShowsOneColour(pixels, origin, width, height))
     DrawPlainDesktop(imageDc, origin, width, height);
+  else
+    gEffectState.wallpaperAwaited = 0;
   gEffectState.imageDc = imageDc;
   gEffectState.imageBitmap = bitmap;
   gEffectState.imagePreviousBitmap = previous;
@@ -148,7 +150,9 @@ LRESULT CALLBACK EffectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       gEffectState.top = client.top;
       gEffectState.right = client.right;
       gEffectState.bottom = client.bottom;
+      gEffectState.wallpaperAwaited = 1;
       CaptureScreenImage(hwnd, client.right - client.left, client.bottom - client.top);
+      StartDecodingWallpaper(hwnd);
       gEffectState.frameShown = 0;
       gEffectState.frameCostUs = 0;
       StartTicking(hwnd);
@@ -195,6 +199,9 @@ LRESULT CALLBACK EffectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       // Windows 7 tells of an added monitor only by the work area it brings.
       if (wParam == SPI_SETWORKAREA) OnDisplayChange(hwnd);
       break;
+    case MsgWallpaperDecoded:
+      OnWallpaperDecoded(hwnd);
+      return 0;
     case kDpiChanged:
       // The rectangle suggested for the new scaling is not taken: the virtual screen is.
       OnDisplayChange(hwnd);

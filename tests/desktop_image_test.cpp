@@ -353,6 +353,19 @@ COLORREF StripeColour(int x) {
   return RGB(30 * i, 200 - 20 * i, 90 + 15 * i);
 }
 
+// The decoding thread has ended and this thread has taken its message. No tick runs
+// meanwhile: the image is as it was made, edges not yet melted towards the black outside.
+bool WaitForWallpaper() {
+  DWORD start = GetTickCount();
+  MSG m;
+  while (gEffectState.wallpaperAwaited && GetTickCount() - start < 20000)
+    if (PeekMessageA(&m, NULL, MsgWallpaperDecoded, MsgWallpaperDecoded, PM_REMOVE))
+      DispatchMessageA(&m);
+    else
+      Sleep(5);
+  return !gEffectState.wallpaperAwaited;
+}
+
 class DesktopImage : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -421,7 +434,8 @@ class DesktopImage : public ::testing::Test {
     return w;
   }
 
-  // A full-screen saver window; shown, it paints its first frame before this returns.
+  // A full-screen saver window, once its wallpaper has come; shown, it paints that frame
+  // before this returns.
   HWND MakeSaver(bool visible) {
     wintest::ResetSaverState();
     RECT r = FullScreenRect();
@@ -432,7 +446,8 @@ class DesktopImage : public ::testing::Test {
     createMs_ = GetTickCount() - start;
     EXPECT_NE(hwnd, nullptr);
     windows_.push_back(hwnd);
-    if (visible) UpdateWindow(hwnd);
+    EXPECT_TRUE(WaitForWallpaper());
+    if (visible) RedrawWindow(hwnd, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW);
     return hwnd;
   }
 
@@ -586,7 +601,7 @@ DWORD WINAPI RunOnOtherDesktop(void *argument) {
   HWND hwnd =
       CreateWindowExA(WS_EX_TOPMOST, kSaverClass, "Screen Saver", WS_POPUP, r.left, r.top,
                       r.right - r.left, r.bottom - r.top, NULL, NULL, GetModuleHandleA(NULL), NULL);
-  if (hwnd != NULL && gEffectState.imagePixels != nullptr) {
+  if (hwnd != NULL && WaitForWallpaper() && gEffectState.imagePixels != nullptr) {
     run->verdict = Compare(ImagePixels(), WallpaperPlacement::Stretch, 2);
     PixelsAt image = ImagePixels();
     for (int x = r.left + 10; x < r.right; x += 11)
@@ -753,6 +768,7 @@ TEST_F(DesktopImage, PreviewShowsTheDesktopInSmall) {
   HWND hwnd = CreateWindowExA(0, kSaverClass, "Preview", WS_CHILD | WS_VISIBLE, 0, 0, 384, 216,
                               parent, NULL, GetModuleHandleA(NULL), NULL);
   windows_.push_back(hwnd);
+  ASSERT_TRUE(WaitForWallpaper());
   ASSERT_NE(gEffectState.imagePixels, nullptr);
   // A fifth of the primary monitor in each direction: the grid's cells are 24 pixels wide there.
   ImageSurface image = {gEffectState.imagePixels, 384, 216};
