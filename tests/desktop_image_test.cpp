@@ -509,20 +509,39 @@ TEST_F(DesktopImage, BlankScreenShowsTheBitmapWallpaperInEveryPlacement) {
   }
 }
 
+// Where Windows 7 to 11 keep their own copy of the wallpaper in use (Wine says it is 7 unless
+// told otherwise).
+std::string ThemesFolder() {
+  char path[MAX_PATH];
+  ExpandEnvironmentStringsA("%APPDATA%\\Microsoft\\Windows\\Themes", path, MAX_PATH);
+  return path;
+}
+
 TEST_F(DesktopImage, JpegPngGifAndTheExtensionlessJpegAreDecoded) {
   ExpectBlankScreen();
+  // With the system's own copy (the grid), the wallpaper named (a photograph) is not read.
   const struct {
     const char *file;
+    bool systemCopy;
     WallpaperPlacement placement;
     int tolerance;
-  } cases[] = {{"grid.jpg", WallpaperPlacement::Stretch, 12},
-               {"grid.png", WallpaperPlacement::Fit, 2},
-               {"grid.gif", WallpaperPlacement::Tile, 2},
-               {"TranscodedWallpaper", WallpaperPlacement::Fill, 12}};
+  } cases[] = {{"grid.jpg", false, WallpaperPlacement::Stretch, 12},
+               {"grid.png", false, WallpaperPlacement::Fit, 2},
+               {"grid.gif", false, WallpaperPlacement::Tile, 2},
+               {"TranscodedWallpaper", false, WallpaperPlacement::Fill, 12},
+               {"photo1080.jpg", true, WallpaperPlacement::Stretch, 12}};
+  bool seven = (GetVersion() & 0xFFFF) == 0x0106;
+  std::string copy = ThemesFolder() + "\\TranscodedWallpaper" + (seven ? ".jpg" : "");
+  for (const char *folder : {"\\..\\..", "\\..", ""})
+    CreateDirectoryA((ThemesFolder() + folder).c_str(), NULL);
   for (const auto &c : cases) {
+    if (c.systemCopy) {
+      ASSERT_TRUE(CopyFileA((gFolder + "grid.jpg").c_str(), copy.c_str(), FALSE));
+    }
     SetWallpaper(c.file, c.placement);
     ExpectShows(ImageOfSaver(c.placement, c.tolerance),
                 std::string(c.file) + " " + NameOf(c.placement));
+    DeleteFileA(copy.c_str());
   }
 }
 
