@@ -160,8 +160,9 @@ const DWORD kDataElsewhere = 0x1000 | 0x40000 | 0x400000;
 // time-out, so a name on another machine (a UNC name, a network drive) is refused by the name.
 static bool ReadableHere(const char *path) {
   if (path[0] == '\\' && path[1] == '\\') return false;
+  // The system names the wallpaper in full: a drive letter or a UNC name.
   char root[4] = {path[0], ':', '\\', 0};
-  if (GetDriveTypeA(path[1] == ':' ? root : NULL) == DRIVE_REMOTE) return false;
+  if (GetDriveTypeA(root) == DRIVE_REMOTE) return false;
   DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & kDataElsewhere) == 0;
 }
