@@ -89,10 +89,9 @@ struct EffectState {
   POINT pointerAtDisplayOff;  // where the pointer was when the display went off
   // The system's notifications of the display's power (Vista on), NULL where none was made.
   HANDLE powerNotifications[2];
-  // The user's wallpaper, decoded by a thread of its own (desktop_image.cpp). The window's
-  // thread reads the picture only while decoderRunning is 0.
+  // The user's wallpaper, decoded by a thread of its own (desktop_image.cpp) and kept for the
+  // window's life. The window's thread reads the picture only while decoderRunning is 0.
   Picture wallpaper;                // bitmap NULL: none, or not decoded yet
-  HWND decoderWindow;               // told with MsgWallpaperDecoded when the thread is done
   volatile int32_t decoderRunning;  // the decoding thread has not finished
   // The working image is the plain desktop as a whole, still without the wallpaper: the
   // picture is drawn over all of it when it comes.
