@@ -245,10 +245,11 @@ void RunBadWallpaper(const char *what, const std::string &path, bool byKey) {
               byKey ? "key" : "pointer move");
 }
 
-// Measured from the process's start: under Wine on a shared 2-core machine the saver's window
-// shows 0.5 to 1.5 s after it, with no wallpaper at all, while decoding the 45-megapixel picture
-// takes Wine's GDI+ about 6 s. (On Windows a process starts in tens of milliseconds.)
-const DWORD kFirstFrameMs = 3000;
+// Measured from the process's start: under Wine on a shared 2-core machine the saver's first
+// frame comes 0.6 to 2 s after it, with no wallpaper or with this one, while decoding the
+// 45-megapixel picture takes Wine's GDI+ 2.5 to 7 s. (On Windows a process starts in tens of
+// milliseconds.) The colour of the first frame tells whether the start waited for the picture.
+const DWORD kFirstFrameMs = 4000;
 
 // A 45-megapixel JPEG: the first frame, in the background colour, comes at once; the picture
 // follows; input closes the saver while the picture is still being decoded.
