@@ -353,13 +353,16 @@ COLORREF StripeColour(int x) {
   return RGB(30 * i, 200 - 20 * i, 90 + 15 * i);
 }
 
-// The decoding thread has ended and this thread has taken its message. No tick runs
-// meanwhile: the image is as it was made, edges not yet melted towards the black outside.
-bool WaitForWallpaper() {
+// The decoding thread has ended and this thread has taken its message, and at least ms have
+// passed. No tick runs meanwhile: the image is as it was made, edges not yet melted towards the
+// black outside.
+bool WaitForWallpaper(DWORD ms = 0) {
   DWORD start = GetTickCount();
   MSG m;
-  while (gEffectState.wallpaperAwaited && GetTickCount() - start < 20000)
-    if (PeekMessageA(&m, NULL, MsgWallpaperDecoded, MsgWallpaperDecoded, PM_REMOVE))
+  while ((gEffectState.wallpaperAwaited || GetTickCount() - start < ms) &&
+         GetTickCount() - start < 20000)
+    if (PeekMessageA(&m, NULL, 0, WM_TIMER - 1, PM_REMOVE) ||
+        PeekMessageA(&m, NULL, WM_TIMER + 1, 0xFFFFFFFF, PM_REMOVE))
       DispatchMessageA(&m);
     else
       Sleep(5);
@@ -448,6 +451,7 @@ class DesktopImage : public ::testing::Test {
     windows_.push_back(hwnd);
     EXPECT_TRUE(WaitForWallpaper());
     if (visible) RedrawWindow(hwnd, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW);
+    if (visible) WaitForWallpaper(100);  // the first window of a process reaches the screen late
     return hwnd;
   }
 
@@ -509,14 +513,6 @@ TEST_F(DesktopImage, BlankScreenShowsTheBitmapWallpaperInEveryPlacement) {
   }
 }
 
-// Where Windows 7 to 11 keep their own copy of the wallpaper in use (Wine says it is 7 unless
-// told otherwise).
-std::string ThemesFolder() {
-  char path[MAX_PATH];
-  ExpandEnvironmentStringsA("%APPDATA%\\Microsoft\\Windows\\Themes", path, MAX_PATH);
-  return path;
-}
-
 TEST_F(DesktopImage, JpegPngGifAndTheExtensionlessJpegAreDecoded) {
   ExpectBlankScreen();
   // With the system's own copy (the grid), the wallpaper named (a photograph) is not read.
@@ -530,10 +526,13 @@ TEST_F(DesktopImage, JpegPngGifAndTheExtensionlessJpegAreDecoded) {
                {"grid.gif", false, WallpaperPlacement::Tile, 2},
                {"TranscodedWallpaper", false, WallpaperPlacement::Fill, 12},
                {"photo1080.jpg", true, WallpaperPlacement::Stretch, 12}};
+  // Where Windows 7 (as Wine says it is) to 11 keep their own copy of the wallpaper in use.
+  char themes[MAX_PATH];
+  ExpandEnvironmentStringsA("%APPDATA%\\Microsoft\\Windows\\Themes", themes, MAX_PATH);
+  for (const char *up : {"\\..\\..", "\\..", ""})
+    CreateDirectoryA((themes + std::string(up)).c_str(), NULL);
   bool seven = (GetVersion() & 0xFFFF) == 0x0106;
-  std::string copy = ThemesFolder() + "\\TranscodedWallpaper" + (seven ? ".jpg" : "");
-  for (const char *folder : {"\\..\\..", "\\..", ""})
-    CreateDirectoryA((ThemesFolder() + folder).c_str(), NULL);
+  std::string copy = std::string(themes) + "\\TranscodedWallpaper" + (seven ? ".jpg" : "");
   for (const auto &c : cases) {
     if (c.systemCopy) {
       ASSERT_TRUE(CopyFileA((gFolder + "grid.jpg").c_str(), copy.c_str(), FALSE));
