@@ -1,7 +1,7 @@
 // The desktop as the system draws it with nothing on it, for a saver that cannot see the
 // user's screen: the background colour and the wallpaper, placed on every monitor as the user
 // set it. The wallpaper is decoded by the system's own decoders: bitmaps by USER32, other
-// pictures by GDI+ where the system has it.
+// pictures by GDI+ where the system has it, on a thread of its own beside the window's.
 #include "../host/host.h"
 #include "effect.h"
 #include "wallpaper.h"
@@ -118,11 +118,6 @@ static Proc As(void *entry) {
   return reinterpret_cast<Proc>(entry);
 }
 
-struct Picture {
-  HBITMAP bitmap;
-  int32_t width, height;
-};
-
 // GDI+ is started for this one picture and shut down again; transparent parts come out in
 // the background colour.
 static void DecodeWithGdiplus(const char *path, COLORREF background, Picture *picture) {
@@ -156,24 +151,55 @@ static void DecodeWithGdiplus(const char *path, COLORREF background, Picture *pi
   FreeLibrary(module);
 }
 
-// The wallpaper's file name; false for none, or one that may have been cut to fit.
-static bool WallpaperPath(char *path, DWORD size) {
-  // Windows 2000 and later answer. The systems before show their own desktop to a saver.
-  if (!SystemParametersInfoA(SPI_GETDESKWALLPAPER, size - 1, path, 0)) return false;
-  path[size - 1] = 0;
-  int length = lstrlenA(path);
-  return length > 0 && length < MAX_PATH - 1;
+// Attributes of a file whose data is elsewhere until it is read: offline, or a cloud folder's
+// placeholder (FILE_ATTRIBUTE_OFFLINE, _RECALL_ON_OPEN, _RECALL_ON_DATA_ACCESS).
+const DWORD kDataElsewhere = 0x1000 | 0x40000 | 0x400000;
+
+// Whether the file lies on a disk of this machine with its data at hand. A share that cannot
+// be reached keeps even a question about a file's attributes waiting for the network's
+// time-out, so a name on another machine (a UNC name, a network drive) is refused by the name.
+static bool ReadableHere(const char *path) {
+  if (path[0] == '\\' && path[1] == '\\') return false;
+  // The system names the wallpaper in full: a drive letter or a UNC name.
+  char root[4] = {path[0], ':', '\\', 0};
+  if (GetDriveTypeA(root) == DRIVE_REMOTE) return false;
+  DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & kDataElsewhere) == 0;
 }
 
-// The user's wallpaper, decoded; false when there is none or it cannot be read.
-static bool LoadWallpaper(COLORREF background, Picture *picture) {
-  char path[MAX_PATH + 1];
-  if (!WallpaperPath(path, sizeof path)) return false;
+// The system's own local copy of the wallpaper in use: "TranscodedWallpaper.jpg" on Windows 7,
+// "TranscodedWallpaper" on Windows 8 to 11, false where there is none to read here.
+static bool ThemesCopyPath(char *path) {
+  DWORD length = ExpandEnvironmentStringsA(
+      "%APPDATA%\\Microsoft\\Windows\\Themes\\TranscodedWallpaper.jpg", path, MAX_PATH);
+  if (length == 0 || length > MAX_PATH) return false;
+  if ((GetVersion() & 0xFFFF) != 0x0106) path[lstrlenA(path) - 4] = 0;
+  return ReadableHere(path);
+}
+
+// The file of the user's wallpaper to read: the name the system gives (in named) or its own
+// copy (in copy), each MAX_PATH + 1 characters; NULL for none, for a name that may have been
+// cut to fit, and for a file that may keep a read waiting.
+static const char *WallpaperFile(char *named, char *copy) {
+  // Windows 2000 and later answer. The systems before show their own desktop to a saver.
+  if (!SystemParametersInfoA(SPI_GETDESKWALLPAPER, MAX_PATH, named, 0)) return NULL;
+  named[MAX_PATH] = 0;
+  int length = lstrlenA(named);
+  if (length == 0 || length >= MAX_PATH - 1) return NULL;
+  // The picture itself may sit on a share, in a cloud folder or on a removable disk.
+  if (ThemesCopyPath(copy)) return copy;
+  return ReadableHere(named) ? named : NULL;
+}
+
+// The user's wallpaper, decoded into picture, whose bitmap is NULL; it stays NULL when there
+// is none or it cannot be read.
+static void LoadWallpaper(COLORREF background, Picture *picture) {
+  char named[MAX_PATH + 1], copy[MAX_PATH + 1];
+  const char *path = WallpaperFile(named, copy);
+  if (path == NULL) return;
   // The file's own header decides, before any decoder is started on it.
   PictureHeader header = ReadHeaderOfFile(path);
-  if (header.kind == PictureKind::None || !PictureSizeAllowed(header.width, header.height))
-    return false;
-  picture->bitmap = NULL;
+  if (header.kind == PictureKind::None || !PictureSizeAllowed(header.width, header.height)) return;
   picture->width = header.width;
   picture->height = header.height;
   if (header.kind == PictureKind::Bitmap)
@@ -181,7 +207,6 @@ static bool LoadWallpaper(COLORREF background, Picture *picture) {
         LoadImageA(NULL, path, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
   else
     DecodeWithGdiplus(path, background, picture);
-  return picture->bitmap != NULL;
 }
 
 static int32_t QueryDesktopNumber(HKEY key, const char *name) {
@@ -268,15 +293,50 @@ static void DrawMiniature(HDC dc, int32_t width, int32_t height, const Picture &
 }
 
 void DrawPlainDesktop(HDC imageDc, POINT origin, int32_t width, int32_t height) {
+  EffectState &e = gEffectState;
   FillBackground(imageDc, width, height);
-  Picture picture;
-  if (LoadWallpaper(GetSysColor(COLOR_DESKTOP), &picture)) {
+  if (__atomic_load_n(&e.decoderRunning, __ATOMIC_ACQUIRE) == 0 && e.wallpaper.bitmap != NULL) {
+    e.wallpaperAwaited = 0;
     WallpaperPlacement placement = ReadPlacement();
     if (gHostState.isPreview)
-      DrawMiniature(imageDc, width, height, picture, placement);
+      DrawMiniature(imageDc, width, height, e.wallpaper, placement);
     else
-      DrawOnMonitors(imageDc, origin, picture, placement);
-    DeleteObject(picture.bitmap);
+      DrawOnMonitors(imageDc, origin, e.wallpaper, placement);
   }
   GdiFlush();
+}
+
+// Everything that touches the wallpaper's file runs here, however long it takes.
+static DWORD WINAPI DecodeWallpaper(void *window) {
+  EffectState &e = gEffectState;
+  // The last window's picture goes only now: nothing reads it while this thread runs.
+  if (e.wallpaper.bitmap != NULL) DeleteObject(e.wallpaper.bitmap);
+  e.wallpaper.bitmap = NULL;
+  LoadWallpaper(GetSysColor(COLOR_DESKTOP), &e.wallpaper);
+  __atomic_store_n(&e.decoderRunning, 0, __ATOMIC_RELEASE);
+  // A window that is gone by now takes no message, and its handle names no other window.
+  PostMessageA(static_cast<HWND>(window), MsgWallpaperDecoded, 0, 0);
+  return 0;
+}
+
+void StartDecodingWallpaper(HWND hwnd) {
+  EffectState &e = gEffectState;
+  if (!e.wallpaperAwaited || e.decoderRunning) return;
+  // A thread that cannot be made leaves the flag set: no picture comes, and the background
+  // colour stays.
+  e.decoderRunning = 1;
+  DWORD id;  // the Windows 95 family fails a thread made without a place for its identifier
+  CloseHandle(CreateThread(NULL, 0, DecodeWallpaper, hwnd, 0, &id));
+}
+
+void OnWallpaperDecoded(HWND hwnd) {
+  EffectState &e = gEffectState;
+  if (!e.wallpaperAwaited || e.decoderRunning || e.imageDc == NULL) return;
+  e.wallpaperAwaited = 0;
+  // The image is the plain desktop as a whole, one flat colour until now, melted or not: it is
+  // drawn again, with the picture, and shown with the next frame.
+  POINT origin = {0, 0};
+  ClientToScreen(hwnd, &origin);
+  DrawPlainDesktop(e.imageDc, origin, e.right - e.left, e.bottom - e.top);
+  e.frameShown = 0;
 }

@@ -64,6 +64,13 @@ uint32_t TickSpanUs(uint32_t startTick, uint32_t endTick);
 // The display power settings the saver is told of (display_power.cpp).
 const int kPowerSettings = 3;
 
+#if defined(_WIN32)
+struct Picture {
+  HBITMAP bitmap;
+  int32_t width, height;
+};
+#endif
+
 // The effect's one process-wide record. The window procedure owns the device context, the
 // bounds and the timer; the sampler owns the seed.
 struct EffectState {
@@ -92,6 +99,13 @@ struct EffectState {
   // On a palette display: the system palette as the saver found it, so that frames keep the
   // desktop's colours instead of the 20 static ones. NULL elsewhere.
   HPALETTE palette;
+  // The user's wallpaper, decoded by a thread of its own (desktop_image.cpp) and kept for the
+  // window's life. The window's thread reads the picture only while decoderRunning is 0.
+  Picture wallpaper;                // bitmap NULL: none, or not decoded yet
+  volatile int32_t decoderRunning;  // the decoding thread has not finished
+  // The working image is the plain desktop as a whole, still without the wallpaper: the
+  // picture is drawn over all of it when it comes.
+  int32_t wallpaperAwaited;
 #endif
   int32_t left, top, right, bottom;  // client rectangle; follows the virtual screen
   uint16_t timerId;                  // 0: no timer

@@ -64,6 +64,8 @@ bool CaptureScreenArea(POINT origin, int32_t width, int32_t height, bool screenS
   GdiFlush();
   if (!copied || ShowsOneColour(pixels, origin, width, height))
     DrawPlainDesktop(imageDc, origin, width, height);
+  else
+    gEffectState.wallpaperAwaited = 0;
   gEffectState.imageDc = imageDc;
   gEffectState.imageBitmap = bitmap;
   gEffectState.imagePreviousBitmap = previous;
@@ -158,7 +160,9 @@ LRESULT CALLBACK EffectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       gEffectState.right = client.right;
       gEffectState.bottom = client.bottom;
       KeepScreenPalette();
+      gEffectState.wallpaperAwaited = 1;
       CaptureScreenImage(hwnd, client.right - client.left, client.bottom - client.top);
+      StartDecodingWallpaper(hwnd);
       gEffectState.frameShown = 0;
       gEffectState.frameCostUs = 0;
       StartTicking(hwnd);
@@ -206,6 +210,9 @@ LRESULT CALLBACK EffectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       // Windows 7 tells of an added monitor only by the work area it brings.
       if (wParam == SPI_SETWORKAREA) OnDisplayChange(hwnd);
       break;
+    case MsgWallpaperDecoded:
+      OnWallpaperDecoded(hwnd);
+      return 0;
     case kDpiChanged:
       // The rectangle suggested for the new scaling is not taken: the virtual screen is.
       OnDisplayChange(hwnd);

@@ -72,7 +72,16 @@ bool RunsOnOtherDesktop();
 bool ShowsOneColour(const uint32_t *pixels, POINT origin, int32_t width, int32_t height);
 
 // Draws into the image of the screen's area at origin (a memory device context) the desktop
-// with nothing on it: the background colour and the wallpaper. A preview gets the primary
-// monitor's desktop at its own size.
+// with nothing on it: the background colour, and the wallpaper once it has been decoded. A
+// preview gets the primary monitor's desktop at its own size.
 void DrawPlainDesktop(HDC imageDc, POINT origin, int32_t width, int32_t height);
+
+// The wallpaper is found, read and decoded by a thread of its own, started when a new window's
+// working image is the plain desktop: a file on a slow disk or a picture of many megapixels
+// then holds up neither the first frame nor the reading of input. The thread posts
+// MsgWallpaperDecoded to the window when it is done; the window's thread then draws the
+// picture over the working image (OnWallpaperDecoded) and keeps it for later re-fits.
+const UINT MsgWallpaperDecoded = 0x8001;
+void StartDecodingWallpaper(HWND hwnd);
+void OnWallpaperDecoded(HWND hwnd);
 #endif

@@ -353,6 +353,22 @@ COLORREF StripeColour(int x) {
   return RGB(30 * i, 200 - 20 * i, 90 + 15 * i);
 }
 
+// The decoding thread has ended and this thread has taken its message, and at least ms have
+// passed. No tick runs meanwhile: the image is as it was made, edges not yet melted towards the
+// black outside.
+bool WaitForWallpaper(DWORD ms = 0) {
+  DWORD start = GetTickCount();
+  MSG m;
+  while ((gEffectState.wallpaperAwaited || GetTickCount() - start < ms) &&
+         GetTickCount() - start < 20000)
+    if (PeekMessageA(&m, NULL, 0, WM_TIMER - 1, PM_REMOVE) ||
+        PeekMessageA(&m, NULL, WM_TIMER + 1, 0xFFFFFFFF, PM_REMOVE))
+      DispatchMessageA(&m);
+    else
+      Sleep(5);
+  return !gEffectState.wallpaperAwaited;
+}
+
 class DesktopImage : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -421,7 +437,8 @@ class DesktopImage : public ::testing::Test {
     return w;
   }
 
-  // A full-screen saver window; shown, it paints its first frame before this returns.
+  // A full-screen saver window, once its wallpaper has come; shown, it paints that frame
+  // before this returns.
   HWND MakeSaver(bool visible) {
     wintest::ResetSaverState();
     RECT r = FullScreenRect();
@@ -432,7 +449,9 @@ class DesktopImage : public ::testing::Test {
     createMs_ = GetTickCount() - start;
     EXPECT_NE(hwnd, nullptr);
     windows_.push_back(hwnd);
-    if (visible) UpdateWindow(hwnd);
+    EXPECT_TRUE(WaitForWallpaper());
+    if (visible) RedrawWindow(hwnd, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW);
+    if (visible) WaitForWallpaper(100);  // the first window of a process reaches the screen late
     return hwnd;
   }
 
@@ -496,18 +515,32 @@ TEST_F(DesktopImage, BlankScreenShowsTheBitmapWallpaperInEveryPlacement) {
 
 TEST_F(DesktopImage, JpegPngGifAndTheExtensionlessJpegAreDecoded) {
   ExpectBlankScreen();
+  // With the system's own copy (the grid), the wallpaper named (a photograph) is not read.
   const struct {
     const char *file;
+    bool systemCopy;
     WallpaperPlacement placement;
     int tolerance;
-  } cases[] = {{"grid.jpg", WallpaperPlacement::Stretch, 12},
-               {"grid.png", WallpaperPlacement::Fit, 2},
-               {"grid.gif", WallpaperPlacement::Tile, 2},
-               {"TranscodedWallpaper", WallpaperPlacement::Fill, 12}};
+  } cases[] = {{"grid.jpg", false, WallpaperPlacement::Stretch, 12},
+               {"grid.png", false, WallpaperPlacement::Fit, 2},
+               {"grid.gif", false, WallpaperPlacement::Tile, 2},
+               {"TranscodedWallpaper", false, WallpaperPlacement::Fill, 12},
+               {"photo1080.jpg", true, WallpaperPlacement::Stretch, 12}};
+  // Where Windows 7 (as Wine says it is) to 11 keep their own copy of the wallpaper in use.
+  char themes[MAX_PATH];
+  ExpandEnvironmentStringsA("%APPDATA%\\Microsoft\\Windows\\Themes", themes, MAX_PATH);
+  for (const char *up : {"\\..\\..", "\\..", ""})
+    CreateDirectoryA((themes + std::string(up)).c_str(), NULL);
+  bool seven = (GetVersion() & 0xFFFF) == 0x0106;
+  std::string copy = std::string(themes) + "\\TranscodedWallpaper" + (seven ? ".jpg" : "");
   for (const auto &c : cases) {
+    if (c.systemCopy) {
+      ASSERT_TRUE(CopyFileA((gFolder + "grid.jpg").c_str(), copy.c_str(), FALSE));
+    }
     SetWallpaper(c.file, c.placement);
     ExpectShows(ImageOfSaver(c.placement, c.tolerance),
                 std::string(c.file) + " " + NameOf(c.placement));
+    DeleteFileA(copy.c_str());
   }
 }
 
@@ -586,7 +619,7 @@ DWORD WINAPI RunOnOtherDesktop(void *argument) {
   HWND hwnd =
       CreateWindowExA(WS_EX_TOPMOST, kSaverClass, "Screen Saver", WS_POPUP, r.left, r.top,
                       r.right - r.left, r.bottom - r.top, NULL, NULL, GetModuleHandleA(NULL), NULL);
-  if (hwnd != NULL && gEffectState.imagePixels != nullptr) {
+  if (hwnd != NULL && WaitForWallpaper() && gEffectState.imagePixels != nullptr) {
     run->verdict = Compare(ImagePixels(), WallpaperPlacement::Stretch, 2);
     PixelsAt image = ImagePixels();
     for (int x = r.left + 10; x < r.right; x += 11)
@@ -753,6 +786,7 @@ TEST_F(DesktopImage, PreviewShowsTheDesktopInSmall) {
   HWND hwnd = CreateWindowExA(0, kSaverClass, "Preview", WS_CHILD | WS_VISIBLE, 0, 0, 384, 216,
                               parent, NULL, GetModuleHandleA(NULL), NULL);
   windows_.push_back(hwnd);
+  ASSERT_TRUE(WaitForWallpaper());
   ASSERT_NE(gEffectState.imagePixels, nullptr);
   // A fifth of the primary monitor in each direction: the grid's cells are 24 pixels wide there.
   ImageSurface image = {gEffectState.imagePixels, 384, 216};

@@ -2,7 +2,7 @@
 # Writes the wallpapers the tests set, into folder $1, with ImageMagick: a 480x360 grid of
 # twelve colours in 120-pixel cells as a 24-bit bitmap, a JPEG, a PNG and a GIF (and the JPEG
 # once more without an extension, as Windows keeps the wallpaper in use), a 1920x1080 JPEG of
-# a photograph's kind, and files that only look like pictures.
+# a photograph's kind, a 45-megapixel JPEG, and files that only look like pictures.
 set -euo pipefail
 out=$1
 mkdir -p "$out"
@@ -18,6 +18,8 @@ convert grid.bmp grid.png
 convert grid.bmp grid.gif
 cp grid.jpg TranscodedWallpaper
 convert -size 1920x1080 -seed 7 plasma:navy-orange -blur 0x2 -quality 90 photo1080.jpg
+# A 45-megapixel photograph's size (8000x5625), a gradient: a few seconds to write.
+convert -size 8000x5625 gradient:navy-orange -quality 90 large45.jpg
 # Cut in the middle of its picture data.
 head -c "$(($(stat -c %s grid.jpg) / 2))" grid.jpg >truncated.jpg
 head -c "$(($(stat -c %s grid.bmp) / 2))" grid.bmp >truncated.bmp
