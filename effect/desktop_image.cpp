@@ -329,14 +329,14 @@ void StartDecodingWallpaper(HWND hwnd) {
   CloseHandle(CreateThread(NULL, 0, DecodeWallpaper, hwnd, 0, &id));
 }
 
-void OnWallpaperDecoded(HWND hwnd) {
+void OnWallpaperDecoded() {
   EffectState &e = gEffectState;
   if (!e.wallpaperAwaited || e.decoderRunning || e.imageDc == NULL) return;
   e.wallpaperAwaited = 0;
   // The image is the plain desktop as a whole, one flat colour until now, melted or not: it is
   // drawn again, with the picture, and shown with the next frame.
-  POINT origin = {0, 0};
-  ClientToScreen(hwnd, &origin);
-  DrawPlainDesktop(e.imageDc, origin, e.right - e.left, e.bottom - e.top);
+  POINT origin = {e.imageArea.left, e.imageArea.top};
+  DrawPlainDesktop(e.imageDc, origin, e.imageArea.right - e.imageArea.left,
+                   e.imageArea.bottom - e.imageArea.top);
   e.frameShown = 0;
 }
