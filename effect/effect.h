@@ -262,11 +262,12 @@ struct ImageSurface {
 
 #if defined(_WIN32)
 // The window's own pixels through its device context.
+// Each pixel is a call into the system anyway: the calls stay out of line, one place each.
 struct DeviceSurface {
   HDC dc;
 
-  COLORREF Read(int32_t x, int32_t y) const { return GetPixel(dc, x, y); }
-  void Write(int32_t x, int32_t y, COLORREF c) { SetPixelV(dc, x, y, c); }
+  __attribute__((noinline)) COLORREF Read(int32_t x, int32_t y) const { return GetPixel(dc, x, y); }
+  __attribute__((noinline)) void Write(int32_t x, int32_t y, COLORREF c) { SetPixelV(dc, x, y, c); }
 };
 
 uint32_t TickCount();  // GetTickCount as a TickClock
