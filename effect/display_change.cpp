@@ -81,6 +81,8 @@ static void RefitToVirtualScreen(HWND hwnd, bool screenSeen) {
   e.frameShown = 0;
   SetWindowPos(hwnd, HWND_TOPMOST, screen.left, screen.top, screen.right - screen.left,
                screen.bottom - screen.top, SWP_NOACTIVATE);
+  // New area melts, even where the melt had come to its end and the timer stopped.
+  if (!e.displayOff) StartTicking(hwnd);
 }
 
 void OnDisplayChange(HWND hwnd) {

@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "../settings/settings.h"
+#include "step_pacing_rules.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -82,6 +83,12 @@ struct EffectState {
   POINT pointerAtDisplayOff;  // where the pointer was when the display went off
   // The system's notifications of the display's power (Vista on), NULL where none was made.
   HANDLE powerNotifications[2];
+  // The step timer's pace (step_pacing.cpp).
+  uint32_t wakeIntervalMs;  // 0 while the 0 ms timer's ticks are being counted
+  uint32_t stepsPerSecond;  // the counted pace
+  uint32_t ticksCounted;    // ticks seen since counting began
+  uint32_t lastWakeTick;    // GetTickCount at the first counted tick, then at the last wake
+  uint32_t stepCarry;       // thousandths of a step owed beyond the steps already run
 #endif
   int32_t left, top, right, bottom;  // client rectangle; follows the virtual screen
   uint16_t timerId;                  // 0: no timer
@@ -153,13 +160,15 @@ __attribute__((always_inline)) inline void TouchSample(const Surface &, int32_t,
 // A surface is a small view (a pointer and bounds, or a device context) passed by value, so
 // that its fields stay in registers while the pixels it points to are written.
 // Every write is visible to the samples after it: the step works in place.
+// Returns 0 when no write changed a pixel (each written colour was the one its place held),
+// non-zero otherwise; a write dropped outside the surface may count as a change.
 // Forced inline: in its caller the surface's fields and the clock are known, and the loop
 // runs as tight as one written by hand on the pixels (left to itself the compiler keeps the
 // step out of line, which costs up to 1.7 times as much per sample).
 template <class Surface>
-__attribute__((always_inline)) inline void SmearStep(Surface surface, int32_t left, int32_t top,
-                                                     int32_t right, int32_t bottom,
-                                                     TickClock clock) {
+__attribute__((always_inline)) inline uint32_t SmearStep(Surface surface, int32_t left, int32_t top,
+                                                         int32_t right, int32_t bottom,
+                                                         TickClock clock) {
   // The settings do not change during a step.
   const bool lossy = gSettings.lossy == 1;
   const int32_t method = gSettings.method;
@@ -172,6 +181,8 @@ __attribute__((always_inline)) inline void SmearStep(Surface surface, int32_t le
   // in 16 bits whatever the bounds; half a step's worth at a time (2000 bytes) keeps the frame
   // well inside the one page beyond which the compiler must probe the stack.
   uint16_t draws[2 * kSamplesDrawnAhead];
+  // The written colours XOR what their places held, ORed together: cheaper than a count.
+  uint32_t changed = 0;
   for (int start = 0; start < kSamplesPerStep; start += kSamplesDrawnAhead) {
     for (int i = 0; i < 2 * kSamplesDrawnAhead; ++i)
       draws[i] = static_cast<uint16_t>(NextDraw(clock));
@@ -182,16 +193,23 @@ __attribute__((always_inline)) inline void SmearStep(Surface surface, int32_t le
       int32_t x = left + static_cast<int32_t>(ScaleDraw(width, draws[2 * i]));
       int32_t y = top + static_cast<int32_t>(ScaleDraw(height, draws[2 * i + 1]));
       COLORREF c;
+      const uint32_t centre = SampleColor(surface.Read(x, y));
       if (method == SmearMelting) {
         // The pixel above counts twice and the one below not at all: colour runs downwards.
         uint32_t above = SampleColor(surface.Read(x, y - 1));
         c = AverageOfFive(above, above, SampleColor(surface.Read(x - 1, y)),
-                          SampleColor(surface.Read(x + 1, y)), SampleColor(surface.Read(x, y)),
-                          lossy);
+                          SampleColor(surface.Read(x + 1, y)), centre, lossy);
+        changed |= c ^ centre;
       } else {
-        c = AverageOfFive(SampleColor(surface.Read(x, y)), SampleColor(surface.Read(x + 1, y)),
-                          SampleColor(surface.Read(x, y - 1)), SampleColor(surface.Read(x - 1, y)),
-                          SampleColor(surface.Read(x, y + 1)), lossy);
+        const uint32_t right = SampleColor(surface.Read(x + 1, y));
+        const uint32_t above = SampleColor(surface.Read(x, y - 1));
+        const uint32_t leftOf = SampleColor(surface.Read(x - 1, y));
+        const uint32_t below = SampleColor(surface.Read(x, y + 1));
+        c = AverageOfFive(centre, right, above, leftOf, below, lossy);
+        changed |= c ^ centre;
+        // Faster writes the average over all five samples' places.
+        if (method == SmearFaster)
+          changed |= (c ^ right) | (c ^ above) | (c ^ leftOf) | (c ^ below);
       }
       surface.Write(x, y, c);
       if (method == SmearFaster) {
@@ -202,6 +220,7 @@ __attribute__((always_inline)) inline void SmearStep(Surface surface, int32_t le
       }
     }
   }
+  return changed;
 }
 
 // A 32-bit top-down image in memory, rows of 0x00RRGGBB words as a device-independent bitmap
@@ -255,8 +274,8 @@ bool CaptureScreenImage(HWND hwnd, int32_t width, int32_t height);
 bool CaptureScreenArea(POINT origin, int32_t width, int32_t height, bool screenSeen);
 void ReleaseScreenImage();
 
-// The step timer: every tick of it runs a step. The re-fit timer waits for a burst of display
-// changes to end; its ticks never step.
+// The step timer: its ticks run the steps (step_pacing.cpp). The re-fit timer waits for a
+// burst of display changes to end; its ticks never step.
 const UINT_PTR kStepTimerId = 1;
 const UINT_PTR kRefitTimerId = 2;
 void StartTicking(HWND hwnd);
@@ -273,9 +292,16 @@ void OnInputWhileDisplayOff(HWND hwnd, UINT msg);
 void OnDisplayChange(HWND hwnd);
 void OnRefitTimer(HWND hwnd);
 
-// After a step of the working image: the whole image to the window, once the last frame is
-// FrameIntervalMs behind.
-void ShowFrameIfDue();
+// The whole working image to the window, once the last frame is FrameIntervalMs behind, or
+// earlyMs less; nothing where there is no working image.
+void ShowFrameIfDue(uint32_t earlyMs);
+// One smearing step on the working image, or on the window's pixels where there is none; 0
+// when it changed no pixel.
+uint32_t RunEffectStep();
+// A tick of the step timer (step_pacing.cpp).
+void OnStepTimer(HWND hwnd);
+// USER32's function of that name, NULL where the system has none.
+FARPROC UserEntry(const char *name);
 
 LRESULT CALLBACK EffectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 #endif

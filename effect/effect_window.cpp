@@ -1,4 +1,4 @@
-// The effect's window procedure: the working image, the timer and one smearing step per tick.
+// The effect's window procedure: the working image, and the smearing steps from a timer.
 #include "../host/host.h"
 #include "effect.h"
 #include "wallpaper.h"
@@ -86,10 +86,10 @@ void ReleaseScreenImage() {
 
 // The step writes only the working image; the window is brought up to date from it as a whole,
 // one blit a frame in place of a call for each of up to 5000 pixels a tick.
-static void SmearWorkingImage() {
+static uint32_t SmearWorkingImage() {
   EffectState &e = gEffectState;
   ImageSurface surface = {e.imagePixels, e.right - e.left, e.bottom - e.top};
-  SmearStep(surface, e.left, e.top, e.right, e.bottom, TickCount);
+  return SmearStep(surface, e.left, e.top, e.right, e.bottom, TickCount);
 }
 
 // Without a working image the window's own pixels are read and written one by one.
@@ -99,29 +99,19 @@ static void SmearWindowPixels() {
   SmearStep(surface, e.left, e.top, e.right, e.bottom, TickCount);
 }
 
-static void RunEffectStep() {
-  if (gEffectState.imagePixels == NULL) {
-    SmearWindowPixels();
-    return;
-  }
-  SmearWorkingImage();
-  ShowFrameIfDue();
-}
-
-void StartTicking(HWND hwnd) {
-  gEffectState.timerId = static_cast<uint16_t>(SetTimer(hwnd, kStepTimerId, 0, NULL));
-}
-
-void StopTicking(HWND hwnd) {
-  if (gEffectState.timerId != 0) KillTimer(hwnd, gEffectState.timerId);
-  gEffectState.timerId = 0;
+uint32_t RunEffectStep() {
+  if (gEffectState.imagePixels != NULL) return SmearWorkingImage();
+  // The window's pixels read back through the display's colours, which need not hold the
+  // written one exactly: such a step counts as changing the picture.
+  SmearWindowPixels();
+  return 1;
 }
 
 static void OnTimer(HWND hwnd, WPARAM timer) {
   if (timer == kRefitTimerId)
     OnRefitTimer(hwnd);
   else if (!gEffectState.displayOff)
-    RunEffectStep();
+    OnStepTimer(hwnd);
 }
 
 static void PaintFromImage(HWND hwnd) {

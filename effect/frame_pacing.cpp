@@ -4,10 +4,12 @@
 #include "effect.h"
 
 // The first frame is due at once, so the first tick already shows on the screen.
-void ShowFrameIfDue() {
+void ShowFrameIfDue(uint32_t earlyMs) {
   EffectState &e = gEffectState;
+  if (e.imageDc == NULL) return;
   uint32_t now = GetTickCount();
-  if (e.frameShown && ElapsedMs(e.lastFrameTick, now) < FrameIntervalMs(e.frameCostUs)) return;
+  if (e.frameShown && ElapsedMs(e.lastFrameTick, now) + earlyMs < FrameIntervalMs(e.frameCostUs))
+    return;
   // The tick count moves in steps of 10 to 16 ms, coarser than a frame at 1920x1080; the
   // performance counter is fine enough, where the machine has one.
   LARGE_INTEGER frequency, start, end;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -406,6 +407,51 @@ TEST_F(SaverWindow, NothingRunsWhileTheDisplayIsOff) {
     DestroyWindow(hwnd);
     EXPECT_EQ(gEffectState.powerNotifications[1], nullptr) << "not unregistered";
   }
+}
+
+// Steps the generator took from one state to another, 2000 draws each; -1 beyond `most`.
+int StepsBetween(uint32_t from, uint32_t to, int most) {
+  for (int draws = 0; draws <= most * 2 * kSamplesPerStep;
+       ++draws, from = from * 214013u + 2531011u)
+    if (from == to) return draws / (2 * kSamplesPerStep);
+  return -1;
+}
+
+// Once its first second has counted the 0 ms timer's pace, the saver wakes about ten times a
+// second and steps at that pace, measured against a 0 ms timer of the test's own; after a
+// stall it catches up two wakes' worth at most. A lossy melt gone black stops the timer, and
+// the display's coming back starts it again.
+TEST_F(SaverWindow, WakesTenTimesASecondAtTheZeroTimersPaceAndStopsAtTheEnd) {
+  int timerTicks = 0, wakes = 0;
+  UINT_PTR own = SetTimer(NULL, 0, 0, NULL);
+  wintest::Pump(1000, &timerTicks);
+  KillTimer(NULL, own);
+  HWND hwnd = MakeSaver(120, 110, 200, 140, true);
+  ASSERT_NE(gEffectState.imagePixels, nullptr);
+  wintest::Pump(kPaceCountMs + 300);
+  uint32_t seed = gEffectState.seed;
+  wintest::Pump(3000, &wakes, hwnd);
+  int steps = StepsBetween(seed, gEffectState.seed, 1000);
+  std::printf("0 ms timer %d ticks/s; saver %.1f wakes/s, %.1f steps/s (pace counted %u/s)\n",
+              timerTicks, wakes / 3.0, steps / 3.0, gEffectState.stepsPerSecond);
+  EXPECT_GE(wakes, 20);
+  EXPECT_LE(wakes, 36);
+  EXPECT_NEAR(steps / 3.0, timerTicks, timerTicks * 0.15);
+  Sleep(1000);
+  seed = gEffectState.seed;
+  wintest::PumpUntil([&] { return gEffectState.seed != seed; }, 1000);
+  EXPECT_LE(StepsBetween(seed, gEffectState.seed, 1000), 2 * timerTicks / 10 + 1) << "a burst";
+
+  gSettings.lossy = 1;
+  std::memset(gEffectState.imagePixels, 0, 200 * 140 * 4);
+  wintest::Pump(400);
+  EXPECT_EQ(gEffectState.timerId, 0);
+  wakes = 0;
+  wintest::Pump(1000, &wakes, hwnd);
+  EXPECT_EQ(wakes, 0) << "it wakes with nothing left to change";
+  SendPowerSignal(hwnd, kPowerSignals[0]);
+  SendPowerSignal(hwnd, kPowerSignals[1]);
+  EXPECT_NE(gEffectState.timerId, 0) << "the display came back to a stopped melt";
 }
 
 TEST_F(SaverWindow, TitleCannotBeChanged) {
