@@ -9,6 +9,10 @@
 //                                  cost by themselves
 //   frame_bench step [STEPS]       one step on a hot cache against a cold one, each method,
 //                                  in-order and drawn-ahead, microseconds
+//   frame_bench picture            a full-screen window of a detailed picture for the saver to
+//                                  melt (under Wine the saver does not see the X root's
+//                                  background), until it is ended from outside
+//   frame_bench changes SECONDS    pixels a second that change on the screen over SECONDS
 //   frame_bench display off|on     tells the running saver that the display went off or came
 //                                  back on, as the system does (WM_SYSCOMMAND, SC_MONITORPOWER
 //                                  2 or -1); fails when no saver runs
@@ -39,24 +43,24 @@ HHOOK gCreationHook;
 
 void StepWithFrames() {
   EffectState &e = gEffectState;
-  ImageSurface surface = {e.imagePixels, e.right - e.left, e.bottom - e.top};
+  ImageSurface surface = {e.image.pixels, e.right - e.left, e.bottom - e.top};
   SmearStep(surface, e.left, e.top, e.right, e.bottom, TickCount);
   uint32_t now = GetTickCount();
   if (gFrameShown && ElapsedMs(gLastFrame, now) < gIntervalMs) return;
-  BitBlt(e.dc, 0, 0, e.right - e.left, e.bottom - e.top, e.imageDc, 0, 0, SRCCOPY);
+  BitBlt(e.dc, 0, 0, e.right - e.left, e.bottom - e.top, e.image.dc, 0, 0, SRCCOPY);
   gLastFrame = now;
   gFrameShown = true;
 }
 
 void StepOnly() {
   EffectState &e = gEffectState;
-  ImageSurface surface = {e.imagePixels, e.right - e.left, e.bottom - e.top};
+  ImageSurface surface = {e.image.pixels, e.right - e.left, e.bottom - e.top};
   SmearStep(surface, e.left, e.top, e.right, e.bottom, TickCount);
 }
 
 void StepWithPixels() {
   EffectState &e = gEffectState;
-  SnapshotSurface surface = {{e.imagePixels, e.right - e.left, e.bottom - e.top}, e.dc};
+  SnapshotSurface surface = {{e.image.pixels, e.right - e.left, e.bottom - e.top}, e.dc};
   InOrderSmearStep(surface, e.left, e.top, e.right, e.bottom, TickCount);
 }
 
@@ -66,7 +70,7 @@ LRESULT CALLBACK BenchSaverProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
   if (msg != WM_TIMER) return CallWindowProcA(gSaverProc, hwnd, msg, wParam, lParam);
   if (gHostState.closing) return 0;
   Sleep(0);
-  if (gEffectState.imagePixels == NULL) return 0;
+  if (gEffectState.image.pixels == NULL) return 0;
   if (gPresenting == Presenting::Pixels) StepWithPixels();
   if (gPresenting == Presenting::Frames) StepWithFrames();
   if (gPresenting == Presenting::Steps) StepOnly();
@@ -178,6 +182,84 @@ int StepBench(int steps) {
   return 0;
 }
 
+// The whole screen as the system shows it, 0x00RRGGBB.
+std::vector<uint32_t> ReadScreen(int w, int h) {
+  std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = -h;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  HDC screen = GetDC(NULL);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+  HGDIOBJ previous = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, w, h, screen, 0, 0, SRCCOPY);
+  SelectObject(memory, previous);
+  GetDIBits(memory, bitmap, 0, h, pixels.data(), &info, DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(NULL, screen);
+  return pixels;
+}
+
+// Waves of colour over noise: every pixel differs from its neighbours, as a photograph's do.
+LRESULT CALLBACK PictureProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg != WM_PAINT) return DefWindowProcA(hwnd, msg, wParam, lParam);
+  RECT r;
+  GetClientRect(hwnd, &r);
+  std::vector<uint32_t> pixels(static_cast<size_t>(r.right) * r.bottom);
+  uint32_t seed = 7;
+  for (int y = 0; y < r.bottom; ++y)
+    for (int x = 0; x < r.right; ++x) {
+      seed = seed * 1664525u + 1013904223u;
+      uint32_t noise = seed >> 26, wave = (x * 3 + y * 2) % 512, band = (x / 7 + y / 5) % 256;
+      pixels[static_cast<size_t>(y) * r.right + x] =
+          ((wave < 256 ? wave : 511 - wave) + noise) % 256 << 16 | (band + noise) % 256 << 8 |
+          (x ^ y) % 256;
+    }
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = r.right;
+  info.bmiHeader.biHeight = -r.bottom;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(hwnd, &paint);
+  SetDIBitsToDevice(dc, 0, 0, r.right, r.bottom, 0, 0, 0, r.bottom, pixels.data(), &info,
+                    DIB_RGB_COLORS);
+  EndPaint(hwnd, &paint);
+  return 0;
+}
+
+int ShowPicture() {
+  WNDCLASSA c = {};
+  c.lpfnWndProc = PictureProc;
+  c.hInstance = GetModuleHandleA(NULL);
+  c.lpszClassName = "VandrelBenchPicture";
+  RegisterClassA(&c);
+  CreateWindowExA(0, c.lpszClassName, "picture", WS_POPUP | WS_VISIBLE, 0, 0,
+                  GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), NULL, NULL,
+                  c.hInstance, NULL);
+  MSG msg;
+  while (GetMessageA(&msg, NULL, 0, 0) > 0) DispatchMessageA(&msg);
+  return 0;
+}
+
+int CountChanges(double seconds) {
+  int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  std::vector<uint32_t> before = ReadScreen(w, h);
+  double start = Now();
+  Sleep(static_cast<DWORD>(seconds * 1000));
+  std::vector<uint32_t> after = ReadScreen(w, h);
+  double elapsed = Now() - start;
+  size_t changed = 0;
+  for (size_t i = 0; i < before.size(); ++i) changed += (before[i] ^ after[i]) & 0xFFFFFF ? 1 : 0;
+  std::printf("%.0f\n", static_cast<double>(changed) / elapsed);
+  return 0;
+}
+
 int TellDisplayPower(const char *state) {
   HWND saver = FindWindowA("WindowsScreenSaverClass", NULL);
   LPARAM power = std::strcmp(state, "off") == 0 ? 2 : -1;
@@ -195,11 +277,15 @@ int main(int argc, char **argv) {
       return RunSaver(Presenting::Frames, static_cast<uint32_t>(std::atoi(argv[3])));
   }
   if (argc >= 3 && std::strcmp(argv[1], "display") == 0) return TellDisplayPower(argv[2]);
+  if (argc >= 3 && std::strcmp(argv[1], "changes") == 0) return CountChanges(std::atof(argv[2]));
+  if (argc >= 2 && std::strcmp(argv[1], "picture") == 0) return ShowPicture();
   if (argc >= 2 && std::strcmp(argv[1], "step") == 0)
     return StepBench(argc >= 3 ? std::max(1, std::atoi(argv[2])) : 200);
   std::fprintf(stderr,
                "usage: frame_bench run empty|pixels|steps|frames MS\n"
                "       frame_bench step [STEPS]\n"
+               "       frame_bench changes SECONDS\n"
+               "       frame_bench picture\n"
                "       frame_bench display off|on\n");
   return 2;
 }

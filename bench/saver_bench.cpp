@@ -92,7 +92,7 @@ int StepBench() {
     gSettings.method = method;
     gSettings.lossy = 0;
     DeviceSurface device = {dc};
-    SnapshotSurface image = {{gEffectState.imagePixels, w, h}, dc};
+    SnapshotSurface image = {{gEffectState.image.pixels, w, h}, dc};
     MsPerStep(device, 2);  // warm-up
     double deviceMs = MsPerStep(device, 30);
     MsPerStep(image, 5);
@@ -137,7 +137,7 @@ DWORD WINAPI MeasureSaver(void *) {
   double cpu1 = CpuSeconds(), wall1 = Now();
   std::printf("%-7s %.3f of one processor over %.1f s (working image %s)\n", gSurface,
               (cpu1 - cpu0) / (wall1 - wall0), wall1 - wall0,
-              gEffectState.imagePixels != NULL ? "in use" : "absent");
+              gEffectState.image.pixels != NULL ? "in use" : "absent");
   std::fflush(stdout);
   PostMessageA(saver, WM_KEYDOWN, VK_SPACE, 0);
   return 0;

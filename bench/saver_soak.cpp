@@ -182,9 +182,22 @@ int Soak(const std::string &module, double seconds, double interval) {
     return 2;
   }
 
+  // Something to melt: a new display's plain black is the end of every melt, where the saver
+  // stops its timer. A window of this program shows a hatched picture under the saver.
+  WNDCLASSA pictureClass = {};
+  pictureClass.lpfnWndProc = DefWindowProcA;
+  pictureClass.hInstance = GetModuleHandleA(NULL);
+  pictureClass.hbrBackground = CreateHatchBrush(HS_DIAGCROSS, RGB(230, 180, 40));
+  pictureClass.lpszClassName = "VandrelSoakPicture";
+  RegisterClassA(&pictureClass);
+  CreateWindowExA(0, pictureClass.lpszClassName, "picture", WS_POPUP | WS_VISIBLE, 0, 0, screenW,
+                  screenH, NULL, NULL, pictureClass.hInstance, NULL);
   // The pointer must be at rest before the saver starts, or the saver sees it arrive.
   SetCursorPos(screenW / 2, screenH / 2);
-  Sleep(300);
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 300; Sleep(10)) {
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+  }
 
   Run run;
   std::string line = "\"" + module + "\" /s";

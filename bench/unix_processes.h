@@ -47,6 +47,27 @@ inline long long UnixProcessTicks(long pid) {
   return utime < 0 || stime < 0 ? -1 : utime + stime;
 }
 
+// Context switches so far of every thread of a process, voluntary and not; -1 when unread.
+// Each is a wake of a thread, or a wait on the wineserver or the X server.
+inline long long UnixContextSwitches(long pid) {
+  char pattern[64];
+  std::snprintf(pattern, sizeof pattern, "Z:\\proc\\%ld\\task\\*", pid);
+  WIN32_FIND_DATAA task;
+  HANDLE search = pid > 0 ? FindFirstFileA(pattern, &task) : INVALID_HANDLE_VALUE;
+  if (search == INVALID_HANDLE_VALUE) return -1;
+  long long switches = 0;
+  do {
+    std::string status =
+        ReadProcFile(pid, ("task\\" + std::string(task.cFileName) + "\\status").c_str());
+    for (const char *key : {"\nvoluntary_ctxt_switches:", "\nnonvoluntary_ctxt_switches:"}) {
+      size_t at = status.find(key);
+      if (at != std::string::npos) switches += std::atoll(status.c_str() + at + std::strlen(key));
+    }
+  } while (FindNextFileA(search, &task));
+  FindClose(search);
+  return switches;
+}
+
 // Clock ticks per second of /proc's times: the kernel's USER_HZ, 100 on every Linux this runs
 // on.
 const double kUnixTicksPerSecond = 100.0;

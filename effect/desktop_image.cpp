@@ -331,12 +331,12 @@ void StartDecodingWallpaper(HWND hwnd) {
 
 void OnWallpaperDecoded() {
   EffectState &e = gEffectState;
-  if (!e.wallpaperAwaited || e.decoderRunning || e.imageDc == NULL) return;
+  if (!e.wallpaperAwaited || e.decoderRunning || e.image.dc == NULL) return;
   e.wallpaperAwaited = 0;
   // The image is the plain desktop as a whole, one flat colour until now, melted or not: it is
   // drawn again, with the picture, and shown with the next frame.
-  POINT origin = {e.imageArea.left, e.imageArea.top};
-  DrawPlainDesktop(e.imageDc, origin, e.imageArea.right - e.imageArea.left,
-                   e.imageArea.bottom - e.imageArea.top);
+  POINT origin = {e.image.area.left, e.image.area.top};
+  DrawPlainDesktop(e.image.dc, origin, e.image.area.right - e.image.area.left,
+                   e.image.area.bottom - e.image.area.top);
   e.frameShown = 0;
 }

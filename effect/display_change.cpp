@@ -12,34 +12,13 @@
 const UINT kRefitDelayMs = 500;
 
 // The working image out of the record, while another is made in its place.
-struct WorkingImage {
-  HDC dc;
-  HBITMAP bitmap;
-  HGDIOBJ previousBitmap;
-  uint32_t *pixels;
-  RECT area;
-};
-
 static void TakeImage(WorkingImage *image) {
-  EffectState &e = gEffectState;
-  image->dc = e.imageDc;
-  image->bitmap = e.imageBitmap;
-  image->previousBitmap = e.imagePreviousBitmap;
-  image->pixels = e.imagePixels;
-  image->area = e.imageArea;
-  e.imageDc = NULL;
-  e.imageBitmap = NULL;
-  e.imagePreviousBitmap = NULL;
-  e.imagePixels = NULL;
+  *image = gEffectState.image;
+  ZeroMemory(&gEffectState.image, sizeof gEffectState.image);
 }
 
 static void PutImage(const WorkingImage &image) {
-  EffectState &e = gEffectState;
-  e.imageDc = image.dc;
-  e.imageBitmap = image.bitmap;
-  e.imagePreviousBitmap = image.previousBitmap;
-  e.imagePixels = image.pixels;
-  e.imageArea = image.area;
+  gEffectState.image = image;
 }
 
 // A new image of screen, with the old one's pixels where the two overlap; the old image goes.
@@ -57,7 +36,7 @@ static bool RetakeImage(RECT screen, bool screenSeen) {
   }
   const RECT &old = kept.area;
   if (kept.dc != NULL)
-    BitBlt(e.imageDc, old.left - screen.left, old.top - screen.top, old.right - old.left,
+    BitBlt(e.image.dc, old.left - screen.left, old.top - screen.top, old.right - old.left,
            old.bottom - old.top, kept.dc, 0, 0, SRCCOPY);
   WorkingImage made;
   TakeImage(&made);
@@ -70,19 +49,21 @@ static bool RetakeImage(RECT screen, bool screenSeen) {
 static void RefitToVirtualScreen(HWND hwnd, bool screenSeen) {
   EffectState &e = gEffectState;
   RECT screen = FullScreenRect();
-  if (e.imageDc == NULL || !EqualRect(&screen, &e.imageArea)) {
+  if (e.image.dc == NULL || !EqualRect(&screen, &e.image.area)) {
     // The bounds are the image's; only without any image are they the window's own pixels.
-    if (RetakeImage(screen, screenSeen) || e.imageDc == NULL) {
+    if (RetakeImage(screen, screenSeen) || e.image.dc == NULL) {
       e.right = screen.right - screen.left;
       e.bottom = screen.bottom - screen.top;
     }
     // A kept image is shown where it lies on the screen, wherever the window now starts.
-    e.imageOffset.x = e.imageArea.left - screen.left;
-    e.imageOffset.y = e.imageArea.top - screen.top;
+    e.imageOffset.x = e.image.area.left - screen.left;
+    e.imageOffset.y = e.image.area.top - screen.top;
     e.frameShown = 0;
   }
   SetWindowPos(hwnd, HWND_TOPMOST, screen.left, screen.top, screen.right - screen.left,
                screen.bottom - screen.top, SWP_NOACTIVATE);
+  // New area melts, even where the melt had come to its end and the timer stopped.
+  if (!e.displayOff) StartTicking(hwnd);
 }
 
 void OnDisplayChange(HWND hwnd) {

@@ -31,7 +31,7 @@ struct PowerSettingChange {                 // POWERBROADCAST_SETTING
   UCHAR data[1];
 };
 
-static FARPROC UserEntry(const char *name) {
+FARPROC UserEntry(const char *name) {
   return GetProcAddress(GetModuleHandleA("USER32.DLL"), name);
 }
 

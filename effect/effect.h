@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "../settings/settings.h"
+#include "step_pacing_rules.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -71,6 +72,19 @@ struct Picture {
 };
 #endif
 
+#if defined(_WIN32)
+// A 32-bit image in memory, selected into a device context of its own.
+struct WorkingImage {
+  HDC dc;
+  HBITMAP bitmap;
+  HGDIOBJ previousBitmap;  // what dc held before bitmap, put back at the end
+  uint32_t *pixels;        // bitmap's rows, top-down, 0x00RRGGBB
+  // The screen's rectangle that the image was made for. The bounds follow the image, not the
+  // window: the system may have moved the window already, or a larger image could not be made.
+  RECT area;
+};
+#endif
+
 // The effect's one process-wide record. The window procedure owns the device context, the
 // bounds and the timer; the sampler owns the seed.
 struct EffectState {
@@ -78,14 +92,8 @@ struct EffectState {
   HDC dc;  // the window's own (CS_OWNDC) context, valid for the window's whole life
   // What the screen showed under the window just before it appeared, kept as the effect's
   // working image: a composited desktop gives a new window a black surface of its own, so the
-  // window cannot be its own source. NULL imageDc: no image, the window's pixels are used.
-  HDC imageDc;
-  HBITMAP imageBitmap;
-  HGDIOBJ imagePreviousBitmap;  // what imageDc held before imageBitmap, put back at the end
-  uint32_t *imagePixels;        // imageBitmap's rows, top-down, 0x00RRGGBB
-  // The screen's rectangle that the image was made for. The bounds follow the image, not the
-  // window: the system may have moved the window already, or a larger image could not be made.
-  RECT imageArea;
+  // window cannot be its own source. NULL image.dc: no image, the window's pixels are used.
+  WorkingImage image;
   POINT imageOffset;  // where the image's top-left corner lies in the window
   // The image reaches the window in whole frames, at most one every kFrameIntervalMs.
   uint32_t lastFrameTick;  // GetTickCount when the last frame was begun
@@ -106,6 +114,12 @@ struct EffectState {
   // The working image is the plain desktop as a whole, still without the wallpaper: the
   // picture is drawn over all of it when it comes.
   int32_t wallpaperAwaited;
+  // The step timer's pace (step_pacing.cpp).
+  uint32_t wakeIntervalMs;  // 0 while the 0 ms timer's ticks are being counted
+  uint32_t stepsPerSecond;  // the counted pace
+  uint32_t ticksCounted;    // ticks seen since counting began
+  uint32_t lastWakeTick;    // GetTickCount at the first counted tick, then at the last wake
+  uint32_t stepCarry;       // thousandths of a step owed beyond the steps already run
 #endif
   int32_t left, top, right, bottom;  // client rectangle; follows the virtual screen
   uint16_t timerId;                  // 0: no timer
@@ -177,13 +191,15 @@ __attribute__((always_inline)) inline void TouchSample(const Surface &, int32_t,
 // A surface is a small view (a pointer and bounds, or a device context) passed by value, so
 // that its fields stay in registers while the pixels it points to are written.
 // Every write is visible to the samples after it: the step works in place.
+// Returns 0 when no write changed a pixel (each written colour was the one its place held),
+// non-zero otherwise; a write dropped outside the surface may count as a change.
 // Forced inline: in its caller the surface's fields and the clock are known, and the loop
 // runs as tight as one written by hand on the pixels (left to itself the compiler keeps the
 // step out of line, which costs up to 1.7 times as much per sample).
 template <class Surface>
-__attribute__((always_inline)) inline void SmearStep(Surface surface, int32_t left, int32_t top,
-                                                     int32_t right, int32_t bottom,
-                                                     TickClock clock) {
+__attribute__((always_inline)) inline uint32_t SmearStep(Surface surface, int32_t left, int32_t top,
+                                                         int32_t right, int32_t bottom,
+                                                         TickClock clock) {
   // The settings do not change during a step.
   const bool lossy = gSettings.lossy == 1;
   const int32_t method = gSettings.method;
@@ -196,6 +212,8 @@ __attribute__((always_inline)) inline void SmearStep(Surface surface, int32_t le
   // in 16 bits whatever the bounds; half a step's worth at a time (2000 bytes) keeps the frame
   // well inside the one page beyond which the compiler must probe the stack.
   uint16_t draws[2 * kSamplesDrawnAhead];
+  // The written colours XOR what their places held, ORed together: cheaper than a count.
+  uint32_t changed = 0;
   for (int start = 0; start < kSamplesPerStep; start += kSamplesDrawnAhead) {
     for (int i = 0; i < 2 * kSamplesDrawnAhead; ++i)
       draws[i] = static_cast<uint16_t>(NextDraw(clock));
@@ -206,16 +224,23 @@ __attribute__((always_inline)) inline void SmearStep(Surface surface, int32_t le
       int32_t x = left + static_cast<int32_t>(ScaleDraw(width, draws[2 * i]));
       int32_t y = top + static_cast<int32_t>(ScaleDraw(height, draws[2 * i + 1]));
       COLORREF c;
+      const uint32_t centre = SampleColor(surface.Read(x, y));
       if (method == SmearMelting) {
         // The pixel above counts twice and the one below not at all: colour runs downwards.
         uint32_t above = SampleColor(surface.Read(x, y - 1));
         c = AverageOfFive(above, above, SampleColor(surface.Read(x - 1, y)),
-                          SampleColor(surface.Read(x + 1, y)), SampleColor(surface.Read(x, y)),
-                          lossy);
+                          SampleColor(surface.Read(x + 1, y)), centre, lossy);
+        changed |= c ^ centre;
       } else {
-        c = AverageOfFive(SampleColor(surface.Read(x, y)), SampleColor(surface.Read(x + 1, y)),
-                          SampleColor(surface.Read(x, y - 1)), SampleColor(surface.Read(x - 1, y)),
-                          SampleColor(surface.Read(x, y + 1)), lossy);
+        const uint32_t right = SampleColor(surface.Read(x + 1, y));
+        const uint32_t above = SampleColor(surface.Read(x, y - 1));
+        const uint32_t leftOf = SampleColor(surface.Read(x - 1, y));
+        const uint32_t below = SampleColor(surface.Read(x, y + 1));
+        c = AverageOfFive(centre, right, above, leftOf, below, lossy);
+        changed |= c ^ centre;
+        // Faster writes the average over all five samples' places.
+        if (method == SmearFaster)
+          changed |= (c ^ right) | (c ^ above) | (c ^ leftOf) | (c ^ below);
       }
       surface.Write(x, y, c);
       if (method == SmearFaster) {
@@ -226,6 +251,7 @@ __attribute__((always_inline)) inline void SmearStep(Surface surface, int32_t le
       }
     }
   }
+  return changed;
 }
 
 // A 32-bit top-down image in memory, rows of 0x00RRGGBB words as a device-independent bitmap
@@ -280,8 +306,8 @@ bool CaptureScreenImage(HWND hwnd, int32_t width, int32_t height);
 bool CaptureScreenArea(POINT origin, int32_t width, int32_t height, bool screenSeen);
 void ReleaseScreenImage();
 
-// The step timer: every tick of it runs a step. The re-fit timer waits for a burst of display
-// changes to end; its ticks never step.
+// The step timer: its ticks run the steps (step_pacing.cpp). The re-fit timer waits for a
+// burst of display changes to end; its ticks never step.
 const UINT_PTR kStepTimerId = 1;
 const UINT_PTR kRefitTimerId = 2;
 void StartTicking(HWND hwnd);
@@ -303,9 +329,16 @@ bool OnPaletteMessage(HWND hwnd, UINT msg, WPARAM wParam);
 void OnDisplayChange(HWND hwnd);
 void OnRefitTimer(HWND hwnd);
 
-// After a step of the working image: the whole image to the window, once the last frame is
-// FrameIntervalMs behind.
-void ShowFrameIfDue();
+// The whole working image to the window, once the last frame is FrameIntervalMs behind, or
+// earlyMs less; nothing where there is no working image.
+void ShowFrameIfDue(uint32_t earlyMs);
+// One smearing step on the working image, or on the window's pixels where there is none; 0
+// when it changed no pixel.
+uint32_t RunEffectStep();
+// A tick of the step timer (step_pacing.cpp).
+void OnStepTimer(HWND hwnd);
+// USER32's function of that name, NULL where the system has none.
+FARPROC UserEntry(const char *name);
 
 LRESULT CALLBACK EffectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 #endif

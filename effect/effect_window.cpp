@@ -1,4 +1,4 @@
-// The effect's window procedure: the working image, the timer and one smearing step per tick.
+// The effect's window procedure: the working image, and the smearing steps from a timer.
 #include "../host/host.h"
 #include "effect.h"
 #include "wallpaper.h"
@@ -66,12 +66,9 @@ bool CaptureScreenArea(POINT origin, int32_t width, int32_t height, bool screenS
     DrawPlainDesktop(imageDc, origin, width, height);
   else
     gEffectState.wallpaperAwaited = 0;
-  gEffectState.imageDc = imageDc;
-  gEffectState.imageBitmap = bitmap;
-  gEffectState.imagePreviousBitmap = previous;
-  gEffectState.imagePixels = pixels;
-  RECT area = {origin.x, origin.y, origin.x + width, origin.y + height};
-  gEffectState.imageArea = area;
+  WorkingImage made = {
+      imageDc, bitmap, previous, pixels, {origin.x, origin.y, origin.x + width, origin.y + height}};
+  gEffectState.image = made;
   return true;
 }
 
@@ -84,22 +81,19 @@ bool CaptureScreenImage(HWND hwnd, int32_t width, int32_t height) {
 }
 
 void ReleaseScreenImage() {
-  if (gEffectState.imageDc == NULL) return;
-  SelectObject(gEffectState.imageDc, gEffectState.imagePreviousBitmap);
-  DeleteDC(gEffectState.imageDc);
-  DeleteObject(gEffectState.imageBitmap);
-  gEffectState.imageDc = NULL;
-  gEffectState.imageBitmap = NULL;
-  gEffectState.imagePreviousBitmap = NULL;
-  gEffectState.imagePixels = NULL;
+  if (gEffectState.image.dc == NULL) return;
+  SelectObject(gEffectState.image.dc, gEffectState.image.previousBitmap);
+  DeleteDC(gEffectState.image.dc);
+  DeleteObject(gEffectState.image.bitmap);
+  ZeroMemory(&gEffectState.image, sizeof gEffectState.image);
 }
 
 // The step writes only the working image; the window is brought up to date from it as a whole,
 // one blit a frame in place of a call for each of up to 5000 pixels a tick.
-static void SmearWorkingImage() {
+static uint32_t SmearWorkingImage() {
   EffectState &e = gEffectState;
-  ImageSurface surface = {e.imagePixels, e.right - e.left, e.bottom - e.top};
-  SmearStep(surface, e.left, e.top, e.right, e.bottom, TickCount);
+  ImageSurface surface = {e.image.pixels, e.right - e.left, e.bottom - e.top};
+  return SmearStep(surface, e.left, e.top, e.right, e.bottom, TickCount);
 }
 
 // Without a working image the window's own pixels are read and written one by one.
@@ -109,29 +103,19 @@ static void SmearWindowPixels() {
   SmearStep(surface, e.left, e.top, e.right, e.bottom, TickCount);
 }
 
-static void RunEffectStep() {
-  if (gEffectState.imagePixels == NULL) {
-    SmearWindowPixels();
-    return;
-  }
-  SmearWorkingImage();
-  ShowFrameIfDue();
-}
-
-void StartTicking(HWND hwnd) {
-  gEffectState.timerId = static_cast<uint16_t>(SetTimer(hwnd, kStepTimerId, 0, NULL));
-}
-
-void StopTicking(HWND hwnd) {
-  if (gEffectState.timerId != 0) KillTimer(hwnd, gEffectState.timerId);
-  gEffectState.timerId = 0;
+uint32_t RunEffectStep() {
+  if (gEffectState.image.pixels != NULL) return SmearWorkingImage();
+  // The window's pixels read back through the display's colours, which need not hold the
+  // written one exactly: such a step counts as changing the picture.
+  SmearWindowPixels();
+  return 1;
 }
 
 static void OnTimer(HWND hwnd, WPARAM timer) {
   if (timer == kRefitTimerId)
     OnRefitTimer(hwnd);
   else if (!gEffectState.displayOff)
-    RunEffectStep();
+    OnStepTimer(hwnd);
 }
 
 static void PaintFromImage(HWND hwnd) {
@@ -140,7 +124,7 @@ static void PaintFromImage(HWND hwnd) {
   if (dc != NULL) {
     const RECT &r = paint.rcPaint;
     const POINT &offset = gEffectState.imageOffset;
-    BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, gEffectState.imageDc,
+    BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, gEffectState.image.dc,
            r.left - offset.x, r.top - offset.y, SRCCOPY);
   }
   EndPaint(hwnd, &paint);
@@ -179,7 +163,7 @@ LRESULT CALLBACK EffectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
     case WM_ERASEBKGND:
       return 1;
     case WM_PAINT:
-      if (gEffectState.imageDc == NULL) break;
+      if (gEffectState.image.dc == NULL) break;
       PaintFromImage(hwnd);
       return 0;
     case WM_QUERYNEWPALETTE:

@@ -78,7 +78,7 @@ PixelsAt ShotPixels(const Shot &shot) {
 PixelsAt ImagePixels() {
   RECT r = FullScreenRect();
   return [r](int x, int y) {
-    ImageSurface image = {gEffectState.imagePixels, r.right - r.left, r.bottom - r.top};
+    ImageSurface image = {gEffectState.image.pixels, r.right - r.left, r.bottom - r.top};
     return image.Read(x - r.left, y - r.top);
   };
 }
@@ -459,7 +459,7 @@ class DesktopImage : public ::testing::Test {
   Verdict ImageOfSaver(WallpaperPlacement p, int tolerance) {
     HWND hwnd = MakeSaver(false);
     Verdict v;
-    if (gEffectState.imagePixels != nullptr) v = Compare(ImagePixels(), p, tolerance);
+    if (gEffectState.image.pixels != nullptr) v = Compare(ImagePixels(), p, tolerance);
     CloseByKey(hwnd);
     return v;
   }
@@ -572,7 +572,7 @@ TEST_F(DesktopImage, PictureOnTheScreenIsWhatTheSaverWorksOn) {
   ShowPicture(0);
   SetWallpaper("grid.bmp", WallpaperPlacement::Stretch);
   HWND hwnd = MakeSaver(false);
-  ASSERT_NE(gEffectState.imagePixels, nullptr);
+  ASSERT_NE(gEffectState.image.pixels, nullptr);
   PixelsAt image = ImagePixels();
   int wrong = 0;
   for (const RECT &m : Monitors())
@@ -619,7 +619,7 @@ DWORD WINAPI RunOnOtherDesktop(void *argument) {
   HWND hwnd =
       CreateWindowExA(WS_EX_TOPMOST, kSaverClass, "Screen Saver", WS_POPUP, r.left, r.top,
                       r.right - r.left, r.bottom - r.top, NULL, NULL, GetModuleHandleA(NULL), NULL);
-  if (hwnd != NULL && WaitForWallpaper() && gEffectState.imagePixels != nullptr) {
+  if (hwnd != NULL && WaitForWallpaper() && gEffectState.image.pixels != nullptr) {
     run->verdict = Compare(ImagePixels(), WallpaperPlacement::Stretch, 2);
     PixelsAt image = ImagePixels();
     for (int x = r.left + 10; x < r.right; x += 11)
@@ -654,7 +654,7 @@ TEST_F(DesktopImage, WithoutGdiplusOnlyBitmapsAreShown) {
   gGdiplusMissing = true;
   SetWallpaper("grid.jpg", WallpaperPlacement::Stretch);
   HWND hwnd = MakeSaver(false);
-  ASSERT_NE(gEffectState.imagePixels, nullptr);
+  ASSERT_NE(gEffectState.image.pixels, nullptr);
   EXPECT_EQ(PixelsOtherThan(ImagePixels(), GetSysColor(COLOR_DESKTOP), 0), 0);
   CloseByKey(hwnd);
   SetWallpaper("grid.bmp", WallpaperPlacement::Stretch);
@@ -713,7 +713,7 @@ TEST_F(DesktopImage, BadWallpapersGiveTheBackgroundColour) {
     HWND hwnd = MakeSaver(true);
     std::printf("%s: window made in %lu ms\n", c.what, createMs_);
     EXPECT_EQ(gDecoderRuns, c.decoderRuns) << c.what;
-    ASSERT_NE(gEffectState.imagePixels, nullptr) << c.what;
+    ASSERT_NE(gEffectState.image.pixels, nullptr) << c.what;
     Shot first = TakeShot();
     int notBackground = PixelsOtherThan(ShotPixels(first), background, 0);
     Verdict picture = Compare(ShotPixels(first), WallpaperPlacement::Stretch, 12);
@@ -787,9 +787,9 @@ TEST_F(DesktopImage, PreviewShowsTheDesktopInSmall) {
                               parent, NULL, GetModuleHandleA(NULL), NULL);
   windows_.push_back(hwnd);
   ASSERT_TRUE(WaitForWallpaper());
-  ASSERT_NE(gEffectState.imagePixels, nullptr);
+  ASSERT_NE(gEffectState.image.pixels, nullptr);
   // A fifth of the primary monitor in each direction: the grid's cells are 24 pixels wide there.
-  ImageSurface image = {gEffectState.imagePixels, 384, 216};
+  ImageSurface image = {gEffectState.image.pixels, 384, 216};
   int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
   double scaleX = 384.0 / sw, scaleY = 216.0 / sh;
   int wrong = 0, checked = 0;

@@ -148,7 +148,7 @@ TEST_F(Win95Password, InputDuringTheCheckAsksForNoSecondCheckWhileTicksGoOn) {
   RECT r, screen = FullScreenRect();
   EXPECT_TRUE(GetWindowRect(hwnd, &r) && EqualRect(&r, &screen));
   EXPECT_EQ(gEffectState.right, screen.right - screen.left);
-  EXPECT_NE(gEffectState.imageDc, nullptr);
+  EXPECT_NE(gEffectState.image.dc, nullptr);
   DestroyWindow(hwnd);
   UnloadPasswordVerifier();
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "../bench/process_counts.h"
+#include "../bench/unix_processes.h"
 #include "saver_run.h"
 
 namespace {
@@ -172,7 +173,14 @@ TEST_F(SaverProcess, FullScreenMeltsThePictureAndAPointerMoveEndsIt) {
   wintest::Pump(1500);
   Screenshot early = TakeScreenshot();
   EXPECT_EQ(WrongBlockPixels(early), 0) << "the saver does not show the picture";
+  // Past its first second the saver wakes about ten times a second: 40 to 100 context
+  // switches a second under Wine, where a hundred wakes a second took 400 to 950.
+  long pid = soak::UnixPidOfProgram(gModulePath);
+  long long switches = soak::UnixContextSwitches(pid);
   wintest::Pump(2500);
+  double rate = (soak::UnixContextSwitches(pid) - switches) / 2.5;
+  std::printf("the saver switched context %.0f times a second\n", rate);
+  EXPECT_TRUE(switches < 0 || rate < 200) << rate;
   Screenshot later = TakeScreenshot();
   EXPECT_EQ(WrongBlockPixels(later), 0) << "uniform areas did not keep their colour";
   int changed = Differences(early, later);

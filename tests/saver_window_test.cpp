@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <vector>
@@ -454,6 +455,46 @@ TEST_F(SaverWindow, ADisplayChangeWithoutMemoryForItsImageKeepsTheOldOne) {
   EXPECT_FALSE(IsWindow(hwnd));
 }
 
+// Steps the generator took from one state to another, 2000 draws each; -1 beyond `most`.
+int StepsBetween(uint32_t from, uint32_t to, int most) {
+  for (int draws = 0; draws <= most * 2 * kSamplesPerStep;
+       ++draws, from = from * 214013u + 2531011u)
+    if (from == to) return draws / (2 * kSamplesPerStep);
+  return -1;
+}
+
+// Past its first second: ten wakes a second, at the pace of a 0 ms timer of the test's own, two
+// wakes' worth after a stall; a lossy melt gone black stops the timer until the display is on.
+TEST_F(SaverWindow, WakesTenTimesASecondAtTheZeroTimersPaceAndStopsAtTheEnd) {
+  int timerTicks = 0, wakes = 0;
+  UINT_PTR own = SetTimer(NULL, 0, 0, NULL);
+  wintest::Pump(1000, &timerTicks);
+  KillTimer(NULL, own);
+  HWND hwnd = MakeSaver(120, 110, 200, 140, true);
+  ASSERT_NE(gEffectState.image.pixels, nullptr);
+  wintest::Pump(kPaceCountMs + 300);
+  uint32_t seed = gEffectState.seed;
+  wintest::Pump(3000, &wakes, hwnd);
+  int steps = StepsBetween(seed, gEffectState.seed, 1000);
+  std::printf("0 ms timer %d ticks/s; saver %.1f wakes/s, %.1f steps/s (pace counted %u/s)\n",
+              timerTicks, wakes / 3.0, steps / 3.0, gEffectState.stepsPerSecond);
+  EXPECT_TRUE(wakes >= 20 && wakes <= 36) << wakes;
+  EXPECT_NEAR(steps / 3.0, timerTicks, timerTicks * 0.15);
+  Sleep(1000);
+  seed = gEffectState.seed;
+  wintest::PumpUntil([&] { return gEffectState.seed != seed; }, 1000);
+  EXPECT_LE(StepsBetween(seed, gEffectState.seed, 1000), 2 * timerTicks / 10 + 1) << "a burst";
+  gSettings.lossy = 1;
+  std::memset(gEffectState.image.pixels, 0, 200 * 140 * 4);
+  wintest::Pump(400);
+  wakes = 0;
+  wintest::Pump(1000, &wakes, hwnd);
+  EXPECT_TRUE(gEffectState.timerId == 0 && wakes == 0) << wakes << " wakes, nothing to change";
+  SendPowerSignal(hwnd, kPowerSignals[0]);
+  SendPowerSignal(hwnd, kPowerSignals[1]);
+  EXPECT_NE(gEffectState.timerId, 0) << "the display came back to a stopped melt";
+}
+
 TEST_F(SaverWindow, TitleCannotBeChanged) {
   HWND hwnd = MakeSaver();
   EXPECT_FALSE(SetWindowTextA(hwnd, "something else"));
@@ -547,8 +588,8 @@ TEST_F(SaverWindow, ShowsAndSmearsTheScreenItCovers) {
   ASSERT_EQ(GetPixel(screen, 200, 180), gPictureColor);
 
   HWND hwnd = MakeSaver(120, 110, 200, 140, true);
-  ASSERT_NE(gEffectState.imagePixels, nullptr);
-  ImageSurface image = {gEffectState.imagePixels, 200, 140};
+  ASSERT_NE(gEffectState.image.pixels, nullptr);
+  ImageSurface image = {gEffectState.image.pixels, 200, 140};
   EXPECT_EQ(image.Read(0, 0), gPictureColor);
   EXPECT_EQ(image.Read(179, 139), gPictureColor);
   EXPECT_EQ(image.Read(199, 139), kStripeColor);  // the picture's right edge is at 340
@@ -567,8 +608,8 @@ TEST_F(SaverWindow, ShowsAndSmearsTheScreenItCovers) {
   EXPECT_EQ(GetPixel(screen, 220, 180), gPictureColor);
   ReleaseDC(NULL, screen);
   DestroyWindow(hwnd);
-  EXPECT_EQ(gEffectState.imageDc, nullptr);
-  EXPECT_EQ(gEffectState.imagePixels, nullptr);
+  EXPECT_EQ(gEffectState.image.dc, nullptr);
+  EXPECT_EQ(gEffectState.image.pixels, nullptr);
   EXPECT_EQ(gEffectState.timerId, 0);
 }
 
@@ -601,7 +642,7 @@ std::vector<uint32_t> ScreenPixels(const RECT &r) {
 int PixelsOffImage(const RECT &window) {
   std::vector<uint32_t> screen = ScreenPixels(window);
   int off = 0;
-  for (size_t i = 0; i < screen.size(); ++i) off += screen[i] != gEffectState.imagePixels[i];
+  for (size_t i = 0; i < screen.size(); ++i) off += screen[i] != gEffectState.image.pixels[i];
   return off;
 }
 
@@ -620,7 +661,7 @@ typedef BOOL(WINAPI *BitBltProc)(HDC, int, int, int, int, HDC, int, int, DWORD);
 BitBltProc gRealBitBlt;
 BOOL WINAPI CountingBitBlt(HDC dc, int x, int y, int w, int h, HDC source, int sx, int sy,
                            DWORD rop) {
-  if (dc == gEffectState.dc && source == gEffectState.imageDc) {
+  if (dc == gEffectState.dc && source == gEffectState.image.dc) {
     ++gFrameBlits;
     Sleep(gFrameBlitMs);
   }
@@ -642,7 +683,7 @@ TEST_F(SaverWindow, TheImageReachesTheWindowInWholeFrames) {
 
   const RECT area = {120, 110, 320, 250};
   HWND hwnd = MakeSaver(area.left, area.top, 200, 140, true);
-  ASSERT_NE(gEffectState.imagePixels, nullptr);
+  ASSERT_NE(gEffectState.image.pixels, nullptr);
   // The ticks come from this test from here on, one at a time, and no paint comes between:
   // whatever reaches the window is a frame.
   ASSERT_NE(gEffectState.timerId, 0);
@@ -690,7 +731,7 @@ TEST_F(SaverWindow, SlowFramesComeFurtherApart) {
       wintest::PatchImport("gdi32.dll", "BitBlt", reinterpret_cast<void *>(CountingBitBlt)));
   ASSERT_NE(gRealBitBlt, nullptr);
   HWND hwnd = MakeSaver(120, 110, 200, 140, true);
-  ASSERT_NE(gEffectState.imagePixels, nullptr);
+  ASSERT_NE(gEffectState.image.pixels, nullptr);
   KillTimer(hwnd, gEffectState.timerId);
   ValidateRect(hwnd, NULL);
   gFrameBlits = 0;

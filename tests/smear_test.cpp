@@ -1,6 +1,7 @@
 // The sampler and the smearing step on in-memory surfaces.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -463,10 +464,16 @@ TEST(SmearStep, MatchesTheInOrderStepBitForBit) {
           std::vector<uint32_t> image = picture;
           ImageSurface surface = {image.empty() ? nullptr : image.data(), b.width, b.height};
           Reseed(seed);
-          for (int i = 0; i < steps; ++i)
-            SmearStep(surface, b.left, b.top, b.right, b.bottom, FakeClock);
+          for (int i = 0; i < steps; ++i) {
+            std::vector<uint32_t> was = image;
+            uint32_t changed = SmearStep(surface, b.left, b.top, b.right, b.bottom, FakeClock);
+            EXPECT_TRUE(changed != 0 || image == was) << "a change went unreported";
+          }
           EXPECT_EQ(gEffectState.seed, referenceSeed);
           EXPECT_TRUE(image == reference.pixels) << "the image differs";
+          // A black picture, the end of every melt: no step changes it, and each says so.
+          std::fill(image.begin(), image.end(), 0u);
+          EXPECT_EQ(SmearStep(surface, b.left, b.top, b.right, b.bottom, FakeClock), 0u);
         }
       }
     }
@@ -512,6 +519,30 @@ TEST(FramePacing, SmoothsTheCostOfFramesAndSpacesThemByIt) {
     EXPECT_EQ(CounterSpanUs(c.start, c.end, c.frequency), c.us) << c.end - c.start;
   EXPECT_EQ(TickSpanUs(0xFFFFFFF0u, 6), 22000u);
   EXPECT_EQ(TickSpanUs(0, 5000000), kLongestFrameCostUs);
+}
+
+// The pace counted from the 0 ms timer's ticks (Windows 95, NT, Wine, a busy first second, a
+// flood of posted ticks) and what wakes owe at it after gaps of 0, 110, 110 and 5000 ms.
+struct PaceCase {
+  uint32_t ticks, elapsedMs, pace, clockMs, wakeMs, owed[4], carried;
+} const kPaces[] = {{19, 1045, 18, kWin95ClockMs, 110, {0, 1, 2, 3}, 960},
+                    {64, 1000, 64, 1, 100, {0, 7, 7, 12}, 800},
+                    {101, 1003, 100, 1, 100, {0, 11, 11, 20}, 0},
+                    {3, 1000, kSlowestPace, 1, 100, {0, 1, 1, 2}, 0},
+                    {9000, 1000, kFastestPace, 1, 100, {0, 11, 11, 20}, 0}};
+TEST(StepPacing, CountsThePaceAndOwesStepsForTheTimeElapsed) {
+  for (const PaceCase &c : kPaces) {
+    EXPECT_EQ(CountedPace(c.ticks, c.elapsedMs), c.pace) << c.ticks;
+    EXPECT_EQ(WakeIntervalMs(100, c.clockMs), c.wakeMs) << c.ticks;
+    uint32_t carry = 0, gaps[] = {0, 110, 110, 5000}, steps = 0;
+    for (int i = 0; i < 4; ++i)
+      EXPECT_EQ(StepsOwed(c.pace, gaps[i], c.wakeMs, &carry), c.owed[i]) << c.pace << " " << i;
+    EXPECT_EQ(carry, c.carried) << c.pace;
+    // The remainder carried: 1000 wakes of 110 ms owe 110 s of steps, none lost to rounding.
+    for (int i = 0; i < 1000; ++i) steps += StepsOwed(c.pace, 110, c.wakeMs, &carry);
+    EXPECT_EQ(steps, c.pace * 110) << c.pace;
+  }
+  EXPECT_EQ(WakeIntervalMs(252, kWin95ClockMs), 275u);  // a dear frame's wakes, whole ticks
 }
 
 }  // namespace

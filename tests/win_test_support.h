@@ -20,8 +20,9 @@ inline std::string WindowsPath(std::string path) {
   return path;
 }
 
-// Dispatches messages for `ms` milliseconds; returns true if a quit message came.
-inline bool Pump(DWORD ms) {
+// Dispatches messages for `ms` milliseconds; returns true if a quit message came. With
+// `ticks`, counts there the timer messages of `ticksOf` (NULL: the thread's own timers).
+inline bool Pump(DWORD ms, int *ticks = nullptr, HWND ticksOf = NULL) {
   DWORD start = GetTickCount();
   bool quit = false;
   do {
@@ -31,6 +32,7 @@ inline bool Pump(DWORD ms) {
         quit = true;
         continue;
       }
+      if (ticks != nullptr && msg.message == WM_TIMER && msg.hwnd == ticksOf) ++*ticks;
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
     }
