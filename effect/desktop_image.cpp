@@ -329,7 +329,7 @@ void StartDecodingWallpaper(HWND hwnd) {
   CloseHandle(CreateThread(NULL, 0, DecodeWallpaper, hwnd, 0, &id));
 }
 
-void OnWallpaperDecoded() {
+void OnWallpaperDecoded(HWND hwnd) {
   EffectState &e = gEffectState;
   if (!e.wallpaperAwaited || e.decoderRunning || e.image.dc == NULL) return;
   e.wallpaperAwaited = 0;
@@ -339,4 +339,5 @@ void OnWallpaperDecoded() {
   DrawPlainDesktop(e.image.dc, origin, e.image.area.right - e.image.area.left,
                    e.image.area.bottom - e.image.area.top);
   e.frameShown = 0;
+  TickForNewPicture(hwnd);
 }

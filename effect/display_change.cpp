@@ -59,11 +59,10 @@ static void RefitToVirtualScreen(HWND hwnd, bool screenSeen) {
     e.imageOffset.x = e.image.area.left - screen.left;
     e.imageOffset.y = e.image.area.top - screen.top;
     e.frameShown = 0;
+    TickForNewPicture(hwnd);
   }
   SetWindowPos(hwnd, HWND_TOPMOST, screen.left, screen.top, screen.right - screen.left,
                screen.bottom - screen.top, SWP_NOACTIVATE);
-  // New area melts, even where the melt had come to its end and the timer stopped.
-  if (!e.displayOff) StartTicking(hwnd);
 }
 
 void OnDisplayChange(HWND hwnd) {

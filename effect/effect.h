@@ -312,6 +312,7 @@ const UINT_PTR kStepTimerId = 1;
 const UINT_PTR kRefitTimerId = 2;
 void StartTicking(HWND hwnd);
 void StopTicking(HWND hwnd);
+void TickForNewPicture(HWND hwnd);
 
 // The display's power (display_power.cpp).
 void WatchDisplayPower(HWND hwnd);

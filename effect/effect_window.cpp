@@ -195,7 +195,7 @@ LRESULT CALLBACK EffectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       if (wParam == SPI_SETWORKAREA) OnDisplayChange(hwnd);
       break;
     case MsgWallpaperDecoded:
-      OnWallpaperDecoded();
+      OnWallpaperDecoded(hwnd);
       return 0;
     case kDpiChanged:
       // The rectangle suggested for the new scaling is not taken: the virtual screen is.

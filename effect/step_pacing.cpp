@@ -22,6 +22,12 @@ void StartTicking(HWND hwnd) {
                                         : SetTimer(hwnd, kStepTimerId, ms, NULL));
 }
 
+// New area, or the wallpaper come at last: the melt goes on, even where it had come to its end
+// and the timer stopped; while the display is off it waits for the display.
+void TickForNewPicture(HWND hwnd) {
+  if (!gEffectState.displayOff) StartTicking(hwnd);
+}
+
 void StopTicking(HWND hwnd) {
   KillTimer(hwnd, kStepTimerId);
   gEffectState.timerId = 0;

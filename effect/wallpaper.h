@@ -83,5 +83,5 @@ void DrawPlainDesktop(HDC imageDc, POINT origin, int32_t width, int32_t height);
 // picture over the working image (OnWallpaperDecoded) and keeps it for later re-fits.
 const UINT MsgWallpaperDecoded = 0x8001;
 void StartDecodingWallpaper(HWND hwnd);
-void OnWallpaperDecoded();
+void OnWallpaperDecoded(HWND hwnd);
 #endif
