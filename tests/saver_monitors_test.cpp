@@ -197,12 +197,15 @@ class SaverMonitors : public ::testing::Test {
     wintest::Pump(300);
   }
   // One window over every monitor (closing a window takes about 2 s under Wine without a
-  // window manager): each monitor's picture, or (plain) the default class colour.
+  // window manager): each monitor's picture, or (plain) the default class colour. Shown in the
+  // front, not made the active one (which ends a running saver).
   HWND ShowWindowOverAll(bool plain) {
     RECT r = MonitorUnion();
-    HWND w = CreateWindowExA(0, plain ? "Static" : "VandrelMonitorPicture", "picture",
-                             WS_POPUP | WS_VISIBLE, r.left, r.top, r.right - r.left,
-                             r.bottom - r.top, NULL, NULL, GetModuleHandleA(NULL), NULL);
+    HWND w = CreateWindowExA(0, plain ? "Static" : "VandrelMonitorPicture", "picture", WS_POPUP,
+                             r.left, r.top, r.right - r.left, r.bottom - r.top, NULL, NULL,
+                             GetModuleHandleA(NULL), NULL);
+    SetWindowPos(w, HWND_TOP, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW | SWP_NOACTIVATE);
     UpdateWindow(w);
     windows_.push_back(w);
     return w;
@@ -222,8 +225,7 @@ TEST_F(SaverMonitors, OneWindowCoversEveryMonitorAndStaysOnTop) {
   EXPECT_TRUE(GetWindowLongA(hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST);
 
   // A window opened later and brought to the front stays beneath it, on every monitor.
-  HWND w = ShowWindowOverAll(true);
-  SetWindowPos(w, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW | SWP_NOACTIVATE);
+  ShowWindowOverAll(true);
   wintest::Pump(500);
   for (size_t m = 0; m < gMonitors.size(); ++m) {
     const RECT &mon = gMonitors[m];
