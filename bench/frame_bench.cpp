@@ -29,6 +29,7 @@
 #include "effect/effect.h"
 #include "host/host.h"
 #include "tests/in_order_step.h"
+#include "tests/saver_run.h"
 
 namespace {
 
@@ -182,28 +183,6 @@ int StepBench(int steps) {
   return 0;
 }
 
-// The whole screen as the system shows it, 0x00RRGGBB.
-std::vector<uint32_t> ReadScreen(int w, int h) {
-  std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = w;
-  info.bmiHeader.biHeight = -h;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  HDC screen = GetDC(NULL);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
-  HGDIOBJ previous = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, w, h, screen, 0, 0, SRCCOPY);
-  SelectObject(memory, previous);
-  GetDIBits(memory, bitmap, 0, h, pixels.data(), &info, DIB_RGB_COLORS);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(NULL, screen);
-  return pixels;
-}
-
 // Waves of colour over noise: every pixel differs from its neighbours, as a photograph's do.
 LRESULT CALLBACK PictureProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg != WM_PAINT) return DefWindowProcA(hwnd, msg, wParam, lParam);
@@ -248,11 +227,11 @@ int ShowPicture() {
 }
 
 int CountChanges(double seconds) {
-  int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-  std::vector<uint32_t> before = ReadScreen(w, h);
+  RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  std::vector<uint32_t> before = wintest::ReadScreen(screen).pixels;
   double start = Now();
   Sleep(static_cast<DWORD>(seconds * 1000));
-  std::vector<uint32_t> after = ReadScreen(w, h);
+  std::vector<uint32_t> after = wintest::ReadScreen(screen).pixels;
   double elapsed = Now() - start;
   size_t changed = 0;
   for (size_t i = 0; i < before.size(); ++i) changed += (before[i] ^ after[i]) & 0xFFFFFF ? 1 : 0;
