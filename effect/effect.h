@@ -120,6 +120,7 @@ struct EffectState {
   uint32_t ticksCounted;    // ticks seen since counting began
   uint32_t lastWakeTick;    // GetTickCount at the first counted tick, then at the last wake
   uint32_t stepCarry;       // thousandths of a step owed beyond the steps already run
+  uint32_t quietSteps;      // steps in a row that changed no pixel
 #endif
   int32_t left, top, right, bottom;  // client rectangle; follows the virtual screen
   uint16_t timerId;                  // 0: no timer

@@ -25,6 +25,7 @@ void StartTicking(HWND hwnd) {
 // New area, or the wallpaper come at last: the melt goes on, even where it had come to its end
 // and the timer stopped; while the display is off it waits for the display.
 void TickForNewPicture(HWND hwnd) {
+  gEffectState.quietSteps = 0;
   if (!gEffectState.displayOff) StartTicking(hwnd);
 }
 
@@ -49,14 +50,14 @@ void OnStepTimer(HWND hwnd) {
   if (wake != 0)
     steps = StepsOwed(e.stepsPerSecond, ElapsedMs(e.lastWakeTick, now), wake, &e.stepCarry);
   if (wake != 0 || e.ticksCounted++ == 0) e.lastWakeTick = now;
-  // A wake too early for a whole step is no sign that the picture has reached its end.
-  uint32_t changed = steps == 0;
-  while (steps-- != 0) changed |= RunEffectStep();
-  // Nothing changed, so nothing will (a lossy melt gone black): the thread sleeps until the
-  // display comes back or a display change brings new area.
-  if (changed == 0) {
-    StopTicking(hwnd);
-    return;
+  // A step samples 1000 pixels, and one that changes none may just have missed the few edges
+  // left. Only a long run of such steps tells that nothing will change (a lossy melt gone
+  // black): the thread then sleeps until the display comes back or new area comes.
+  while (steps-- != 0) {
+    if (RunEffectStep())
+      e.quietSteps = 0;
+    else if (++e.quietSteps >= kQuietStepsAtTheEnd)
+      return StopTicking(hwnd);
   }
   // A wake may come early by up to half its interval (a late one before it, the clock's
   // steps) and still brings its frame.

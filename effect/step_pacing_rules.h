@@ -16,6 +16,10 @@ const uint32_t kPaceCountMs = 1000;
 // bound is a machine that was busy with something else in the saver's first second.
 const uint32_t kSlowestPace = 10;
 const uint32_t kFastestPace = 100;
+// Steps in a row that change no pixel before the melt counts as ended and its timer stops:
+// 100,000 samples, a second at the usual pace. A picture with a few edges left has many quiet
+// steps, never that many in a row.
+const uint32_t kQuietStepsAtTheEnd = 100;
 // The Windows 95 family's clock ticks every 54.9 ms, and its timers count whole ticks, an
 // interval rounded down: asked for 100 ms, such a timer wakes every 55. Whole ticks it keeps.
 const uint32_t kWin95ClockMs = 55;
