@@ -326,7 +326,12 @@ void StartDecodingWallpaper(HWND hwnd) {
   // colour stays.
   e.decoderRunning = 1;
   DWORD id;  // the Windows 95 family fails a thread made without a place for its identifier
-  CloseHandle(CreateThread(NULL, 0, DecodeWallpaper, hwnd, 0, &id));
+  HANDLE decoder = CreateThread(NULL, 0, DecodeWallpaper, hwnd, 0, &id);
+  // On one processor a decoder of the window's own priority takes turns with it, and the
+  // ticks counted in the first second, the melt's pace from then on, would be fewer; below it,
+  // every tick and every input runs first.
+  SetThreadPriority(decoder, THREAD_PRIORITY_BELOW_NORMAL);
+  CloseHandle(decoder);
 }
 
 void OnWallpaperDecoded(HWND hwnd) {
