@@ -117,8 +117,9 @@ struct EffectState {
   // The step timer's pace (step_pacing.cpp).
   uint32_t wakeIntervalMs;  // 0 while the 0 ms timer's ticks are being counted
   uint32_t stepsPerSecond;  // the counted pace
-  uint32_t ticksCounted;    // ticks seen since counting began
-  uint32_t lastWakeTick;    // GetTickCount at the first counted tick, then at the last wake
+  uint32_t ticksCounted;    // ticks counted for the pace, each after a gap short of a stall
+  uint32_t countedMs;       // the sum of those gaps
+  uint32_t lastWakeTick;    // GetTickCount when the timer started, then at the last wake
   uint32_t stepCarry;       // thousandths of a step owed beyond the steps already run
   uint32_t quietSteps;      // steps in a row that changed no pixel
 #endif

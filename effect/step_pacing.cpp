@@ -13,6 +13,8 @@ typedef UINT_PTR(WINAPI *SetCoalescableTimerProc)(HWND hwnd, UINT_PTR id, UINT m
 void StartTicking(HWND hwnd) {
   EffectState &e = gEffectState;
   e.ticksCounted = 0;
+  e.countedMs = 0;
+  e.lastWakeTick = GetTickCount();
   UINT ms = e.wakeIntervalMs;
   // From Windows 8 on, a little tolerance lets the system wake the thread together with others.
   SetCoalescableTimerProc coalescable = reinterpret_cast<SetCoalescableTimerProc>(
@@ -41,15 +43,22 @@ static uint32_t FrameWakeMs() {
 }
 
 // While the pace is being counted, a tick is a wake of one step, as the 0 ms timer always ran
-// it, and the first tick starts the count; once the pace is known, a wake runs the steps owed.
+// it; once the pace is known, a wake runs the steps owed.
 void OnStepTimer(HWND hwnd) {
   EffectState &e = gEffectState;
   uint32_t now = GetTickCount();
+  uint32_t gap = ElapsedMs(e.lastWakeTick, now);
+  e.lastWakeTick = now;
   const uint32_t wake = e.wakeIntervalMs;
   uint32_t steps = 1;
-  if (wake != 0)
-    steps = StepsOwed(e.stepsPerSecond, ElapsedMs(e.lastWakeTick, now), wake, &e.stepCarry);
-  if (wake != 0 || e.ticksCounted++ == 0) e.lastWakeTick = now;
+  if (wake != 0) {
+    steps = StepsOwed(e.stepsPerSecond, gap, wake, &e.stepCarry);
+  } else if (gap < kStalledTickMs) {
+    // A stall (the wallpaper drawn over a 4K image, another program busy) says nothing of the
+    // timer's pace, and would slow the melt for the rest of the run.
+    e.countedMs += gap;
+    ++e.ticksCounted;
+  }
   // A step samples 1000 pixels, and one that changes none may just have missed the few edges
   // left. Only a long run of such steps tells that nothing will change (a lossy melt gone
   // black): the thread then sleeps until the display comes back or new area comes.
@@ -63,10 +72,8 @@ void OnStepTimer(HWND hwnd) {
   // steps) and still brings its frame.
   ShowFrameIfDue(wake / 2);
   if (wake == 0) {
-    uint32_t elapsed = ElapsedMs(e.lastWakeTick, now);
-    if (elapsed < kPaceCountMs) return;
-    e.stepsPerSecond = CountedPace(e.ticksCounted - 1, elapsed);
-    e.lastWakeTick = now;
+    if (e.countedMs < kPaceCountMs) return;
+    e.stepsPerSecond = CountedPace(e.ticksCounted, e.countedMs);
   }
   // Dearer frames come further apart, and the wakes follow them.
   uint32_t interval = FrameWakeMs();

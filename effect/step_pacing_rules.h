@@ -5,17 +5,20 @@
 
 #include <stdint.h>
 
-// The step's pace. For its first kPaceCountMs the saver steps on every tick of a 0 ms timer,
-// as it always did, and counts the ticks: that is the pace the system's timer gives (18 steps
-// a second on the Windows 95 family, 64 on the NT family's default clock, 100 under Wine).
-// From then on a timer wakes the thread once a frame, and each wake runs the steps the elapsed
-// time owes at that pace, then the frame: the melt goes as fast, the thread wakes a tenth as
-// often.
+// The step's pace. Until its ticks have come over kPaceCountMs, the saver steps on every tick
+// of a 0 ms timer, as it always did, and counts them: that is the pace the system's timer gives
+// (18 steps a second on the Windows 95 family, 64 on the NT family's default clock, 100 under
+// Wine). From then on a timer wakes the thread once a frame, and each wake runs the steps the
+// elapsed time owes at that pace, then the frame: the melt goes as fast, the thread wakes a
+// tenth as often.
 const uint32_t kPaceCountMs = 1000;
-// No timer ticks faster than every 10 ms (USER_TIMER_MINIMUM); a pace counted below the lower
-// bound is a machine that was busy with something else in the saver's first second.
+// No timer ticks faster than every 10 ms (USER_TIMER_MINIMUM).
 const uint32_t kSlowestPace = 10;
 const uint32_t kFastestPace = 100;
+// A tick that comes this long after the last (slower than the slowest pace) follows a stall,
+// not the timer, and is left out of the count. Where every tick comes that late, the count
+// never ends: the 0 ms timer steps once a tick, as it always did, under ten times a second.
+const uint32_t kStalledTickMs = 1000 / kSlowestPace;
 // Steps in a row that change no pixel before the melt counts as ended and its timer stops:
 // 100,000 samples, a second at the usual pace. A picture with a few edges left has many quiet
 // steps, never that many in a row.
