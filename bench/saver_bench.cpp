@@ -101,7 +101,7 @@ int StepBench() {
                 deviceMs / imageMs);
   }
   ReleaseDC(hwnd, dc);
-  ReleaseScreenImage();
+  ReleaseImage(&gEffectState.image);
   DestroyWindow(hwnd);
   DestroyWindow(picture);
   return 0;

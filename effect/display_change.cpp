@@ -11,38 +11,21 @@
 // desktop, where a re-fit at once would melt a black strip.
 const UINT kRefitDelayMs = 500;
 
-// The working image out of the record, while another is made in its place.
-static void TakeImage(WorkingImage *image) {
-  *image = gEffectState.image;
-  ZeroMemory(&gEffectState.image, sizeof gEffectState.image);
-}
-
-static void PutImage(const WorkingImage &image) {
-  gEffectState.image = image;
-}
-
 // A new image of screen, with the old one's pixels where the two overlap; the old image goes.
 // screenSeen: whether the screen may be read where the old image did not reach. False when
 // there is no memory for the new size: the old image, if any, goes on over the part it covers.
 static bool RetakeImage(RECT screen, bool screenSeen) {
   EffectState &e = gEffectState;
-  WorkingImage kept;
-  TakeImage(&kept);
+  WorkingImage kept = e.image;
   POINT origin = {screen.left, screen.top};
   if (!CaptureScreenArea(origin, screen.right - screen.left, screen.bottom - screen.top,
-                         screenSeen)) {
-    PutImage(kept);
+                         screenSeen))
     return false;
-  }
   const RECT &old = kept.area;
   if (kept.dc != NULL)
     BitBlt(e.image.dc, old.left - screen.left, old.top - screen.top, old.right - old.left,
            old.bottom - old.top, kept.dc, 0, 0, SRCCOPY);
-  WorkingImage made;
-  TakeImage(&made);
-  PutImage(kept);
-  ReleaseScreenImage();
-  PutImage(made);
+  ReleaseImage(&kept);
   return true;
 }
 

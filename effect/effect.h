@@ -305,8 +305,10 @@ uint32_t TickCount();  // GetTickCount as a TickClock
 bool CaptureScreenImage(HWND hwnd, int32_t width, int32_t height);
 // The same for the screen's area at origin, wherever the window is; where screenSeen is false
 // the screen is not read at all and the plain desktop is drawn.
+// On failure the working image stays as it was.
 bool CaptureScreenArea(POINT origin, int32_t width, int32_t height, bool screenSeen);
-void ReleaseScreenImage();
+// The image's objects go back to the system, and the record is emptied.
+void ReleaseImage(WorkingImage *image);
 
 // The step timer: its ticks run the steps (step_pacing.cpp). The re-fit timer waits for a
 // burst of display changes to end; its ticks never step.

@@ -80,12 +80,12 @@ bool CaptureScreenImage(HWND hwnd, int32_t width, int32_t height) {
   return CaptureScreenArea(origin, width, height, true);
 }
 
-void ReleaseScreenImage() {
-  if (gEffectState.image.dc == NULL) return;
-  SelectObject(gEffectState.image.dc, gEffectState.image.previousBitmap);
-  DeleteDC(gEffectState.image.dc);
-  DeleteObject(gEffectState.image.bitmap);
-  ZeroMemory(&gEffectState.image, sizeof gEffectState.image);
+void ReleaseImage(WorkingImage *image) {
+  if (image->dc == NULL) return;
+  SelectObject(image->dc, image->previousBitmap);
+  DeleteDC(image->dc);
+  DeleteObject(image->bitmap);
+  ZeroMemory(image, sizeof *image);
 }
 
 // The step writes only the working image; the window is brought up to date from it as a whole,
@@ -157,7 +157,7 @@ LRESULT CALLBACK EffectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       StopWatchingDisplayPower();
       StopTicking(hwnd);
       KillTimer(hwnd, kRefitTimerId);
-      ReleaseScreenImage();
+      ReleaseImage(&gEffectState.image);
       ReleaseScreenPalette();
       break;
     case WM_ERASEBKGND:
